@@ -1,0 +1,19 @@
+#!/usr/bin/env bash
+# Installs what building and testing Nivelix needs, and nothing when it is
+# all there already. Debian 12, as root (or through sudo).
+set -euo pipefail
+
+packages=(g++ cmake ninja-build pkg-config libgtest-dev qt6-base-dev libqcustomplot-dev "$@")
+
+missing=()
+for p in "${packages[@]}"; do
+  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
+done
+[ ${#missing[@]} -eq 0 ] && exit 0
+
+echo "Installing: ${missing[*]}"
+SUDO=""
+[ "$(id -u)" -eq 0 ] || SUDO="sudo"
+export DEBIAN_FRONTEND=noninteractive
+$SUDO apt-get update -qq
+$SUDO apt-get install -y -qq --no-install-recommends "${missing[@]}"

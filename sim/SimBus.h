@@ -1,0 +1,154 @@
+// SimBus: inclinometers played on the master side of a pseudo-terminal.
+//
+// A SimBus creates a pseudo-terminal and answers, byte by byte and at
+// 9600-baud pacing, what a link library writes on its slave side: the attention
+// handshake and the frames of family A and family B sensors, one sensor on
+// RS232 or several addressed sensors on RS485. It records every byte in both
+// directions with its time, so tests can assert the exact bytes on the wire,
+// and it injects faults per sensor.
+//
+// Timing model: a byte written by the host counts as arrived 1.04 ms after the
+// previous one has (its wire time at 9600 baud); a sensor starts answering a
+// complete request after the turnaround time, and writes each answer byte to
+// the host when its wire time has passed.
+#ifndef NIVELIX_SIMBUS_H
+#define NIVELIX_SIMBUS_H
+
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <vector>
+
+namespace nivsim {
+
+constexpr double ByteTimeMs = 10.0 / 9.6;  // one start, 8 data and one stop bit at 9600 baud
+
+enum class SensorFamily { A, B };
+
+// What a sensor's angle does over time (in mRad).
+struct AngleSource {
+  enum Kind { Constant, Sine, RandomWalk };
+  Kind kind = Constant;
+  double value = 0.0;      // constant value, sine offset, random-walk start
+  double amplitude = 0.0;  // sine amplitude
+  double periodS = 10.0;   // sine period in seconds
+  double step = 0.1;       // random-walk step per reading
+  static AngleSource constant(double v) { AngleSource s; s.value = v; return s; }
+  static AngleSource sine(double offset, double amplitude, double periodS);
+  static AngleSource randomWalk(double start, double step);
+};
+
+// Faults a sensor can be told to show.
+enum class Fault {
+  None,
+  NoAck,           // does not acknowledge the attention byte
+  WrongChecksum,   // answers with a wrong checksum byte
+  ErrorByte,       // answers with an error frame carrying `param` as error byte
+  Truncated,       // sends only the first `param` bytes of its answer
+  EchoMismatch,    // changes the second answer byte (checksum kept right)
+  LeadingGarbage,  // sends `param` garbage bytes (0x55) before its answer
+  LongGap,         // pauses `param` ms (default 60) after the first half of its answer
+  Silence,         // acknowledges, then never answers the request
+  Unplug,          // closes the pseudo-terminal when the request has arrived
+};
+
+// One byte on the wire: fromHost true for what the link library wrote.
+struct TraceEntry {
+  double timeMs;  // since the bus was created; for host bytes, the arrival time
+  bool fromHost;
+  uint8_t byte;
+};
+
+// A family A sensor: registers 0x40..0x57, B1 read / B0 write frames, DC000000
+// closing frame, 92000000 measurement (8 characters of decimal text in mRad).
+// Register 0x46's mode byte decides its framing (0x00 RS485, else RS232).
+struct SensorAConfig {
+  uint8_t identifier = 1;
+  bool rs232 = false;            // mode byte 0xFF (on request) when true, 0x00 when false
+  std::string reference = "KV72500-AB";  // ten characters, registers 0x53..0x57
+  std::string serialNumber = "123456";   // six characters, registers 0x50..0x52
+  double rangeCoefficient = 32768000.0 / 523.599;  // register 0x4A/0x4B; k = 32768000 / full scale
+  double filterHz = 3.0;         // initial coefficients 0x40..0x45
+  bool analogIout = false;       // register 0x47: 0x0000 Iout, 0xFFFF Vout
+  AngleSource angle;
+  char decimalMark = '.';        // decimal mark of the measurement text
+};
+
+// A family B sensor (see docs/family-b-protocol.md). Written values take
+// effect only after PowerCycle().
+struct SensorBConfig {
+  uint8_t identifier = 1;
+  bool rs232 = false;
+  uint8_t rangeCode = 4;           // 30 degrees
+  uint8_t filterCode = 0xFF;       // factory 3 Hz
+  bool onRequest = true;           // communication type register 0x04: 1 on request, 0 continuous
+  std::string reference = "KV7280";  // six characters
+  std::string serialNumber = "54321";  // five characters
+  AngleSource angle;
+};
+
+class SimSensor;
+
+class SimBus {
+ public:
+  // Opens the pseudo-terminal (raw, 9600 8N1) and starts the bus thread.
+  // Throws std::runtime_error when no pseudo-terminal can be had.
+  SimBus();
+  ~SimBus();  // stops the thread and closes the pseudo-terminal
+  SimBus(const SimBus &) = delete;
+  SimBus &operator=(const SimBus &) = delete;
+
+  // Path of the slave side, for the link library to open.
+  std::string SlavePath() const;
+
+  // Sets NIVELIX_COM<n> to SlavePath() in this process's environment.
+  void PointCom(int n) const;
+
+  // Sensors, in the order added; the returned index names the sensor below.
+  int AddSensorA(const SensorAConfig &config);
+  int AddSensorB(const SensorBConfig &config);
+  int SensorCount() const;
+
+  // Turnaround between the end of a request and the first answer byte (default 2 ms).
+  void SetTurnaroundMs(double ms);
+
+  // Fault of a sensor: `times` < 0 for every exchange, else for that many
+  // requests (or handshakes, for NoAck) before behaving again.
+  void SetFault(int sensor, Fault fault, int param = 0, int times = -1);
+  void ClearFault(int sensor);
+
+  // Angle source of a sensor.
+  void SetAngle(int sensor, const AngleSource &source);
+
+  // Family A: a register's 16-bit word; family B: a register's byte (in force).
+  uint16_t Register(int sensor, uint8_t reg) const;
+  void SetRegister(int sensor, uint8_t reg, uint16_t value);
+
+  // Family B: applies the pending written configuration, as switching the
+  // sensor's power off and on does. Family A sensors apply writes at once.
+  void PowerCycle(int sensor);
+
+  // Closes the master side now, as pulling out a USB adapter does.
+  void Unplug();
+  bool Unplugged() const;
+
+  // Every byte since creation or the last ClearTrace, in time order.
+  std::vector<TraceEntry> Trace() const;
+  void ClearTrace();
+
+  // Convenience for tests: the bytes of the trace in one direction.
+  std::vector<uint8_t> HostBytes() const;
+  std::vector<uint8_t> SensorBytes() const;
+
+  // When set, every byte is also written to stderr as a readable log line.
+  void SetVerbose(bool verbose);
+
+ private:
+  struct Impl;
+  std::unique_ptr<Impl> impl_;
+};
+
+}  // namespace nivsim
+
+#endif
