@@ -15,6 +15,13 @@
 
 #include "TypesCom72500.h"
 
+/* The six functions are the only symbols the shared library exports. */
+#if defined(__GNUC__)
+#define COM72500_API __attribute__((visibility("default")))
+#else
+#define COM72500_API
+#endif
+
 #ifdef __cplusplus
 extern "C" {
 #endif
@@ -24,10 +31,10 @@ extern "C" {
  * Returns:
  *   0   the port is open;
  *  -2   the port cannot be opened (no device, busy, refused); no port is open. */
-TLinkResult Com72500_OpenPort(int32_t port);
+COM72500_API TLinkResult Com72500_OpenPort(int32_t port);
 
 /* Closes the port; closing a closed port does nothing. */
-void Com72500_ClosePort(void);
+COM72500_API void Com72500_ClosePort(void);
 
 /* Tells whether a device acknowledges the attention byte at an address (up to
  * four tries, 50 to 69 ms apart). Never opens the port.
@@ -35,17 +42,22 @@ void Com72500_ClosePort(void);
  *   0   a device acknowledged;
  *  -2   the port is not open, or the serial layer failed;
  *  -4   nothing acknowledged. */
-TLinkResult Com72500_Presence(int32_t port, int32_t mode, int32_t address);
+COM72500_API TLinkResult Com72500_Presence(int32_t port, int32_t mode, int32_t address);
 
 /* Exchanges one command frame: wakes the sensor, sends the bytes of command
- * (hexadecimal text, either case) with their checksum and reads the answer of
- * expectedLength bytes (echo of 4 bytes and payload, without address and
- * checksum). Two attempts. Opens and closes the port for the call when closed.
- * answer (at least 256 bytes) receives the payload as upper-case hexadecimal
- * text on success, the empty text when the last attempt failed after sending,
- * the command itself when nothing was sent. *receivedCount receives the number
- * of bytes of the last answer, address and checksum included (0 when nothing
- * was sent).
+ * (hexadecimal text, either case, zero-terminated, any length) with their
+ * checksum and reads the answer of expectedLength bytes (echo of 4 bytes and
+ * payload, without address and checksum). Two attempts. Opens and closes the
+ * port for the call when closed.
+ * answer (256 bytes) receives, always zero-terminated and never more than 255
+ * characters: the payload as upper-case hexadecimal text on success; the
+ * empty text when the last attempt failed after sending, or on a serial-layer
+ * failure during the exchange; the command itself (cut to 255 characters)
+ * when no request frame was sent (-6, -4, or a port that could not be opened).
+ * *receivedCount receives the number of bytes of the last answer, address and
+ * checksum included (0 when nothing was sent or the serial layer failed).
+ * A null answer or receivedCount gives -6 with nothing sent (the other of the
+ * two, when given, is filled as for -6); a null command is the empty command.
  * Returns:
  *   0   valid answer (a shorter answer that passes every check is accepted:
  *       *receivedCount tells its length);
@@ -55,27 +67,30 @@ TLinkResult Com72500_Presence(int32_t port, int32_t mode, int32_t address);
  *       bad checksum, an unknown error byte, or error byte 9;
  *  -4   no acknowledgement of the attention byte;
  *  -6   invalid request: empty command, expectedLength negative or above 131
- *       (its answer would not fit the 256-byte answer buffer); nothing sent;
+ *       (its answer would not fit the 256-byte answer buffer), null answer or
+ *       count pointer; nothing sent;
  *  -7   wrong answer checksum, or error byte 10;
  *  -9   error byte 8;  -10 error byte 7;  -11 error byte 11;  -12 error byte 12. */
-TLinkResult Com72500_EchangeTrames(const char *command, char *answer, int32_t expectedLength,
-                                   int32_t *receivedCount, int32_t port, int32_t mode,
-                                   int32_t address);
+COM72500_API TLinkResult Com72500_EchangeTrames(const char *command, char *answer,
+                                                int32_t expectedLength, int32_t *receivedCount,
+                                                int32_t port, int32_t mode, int32_t address);
 
 /* Reads one measurement (command 92 00 00 00; 8 characters of decimal text in
  * the answer, either decimal mark) into *measurement, in mRad. Two attempts.
- * Opens and closes the port for the call when closed. *measurement is 0 on
- * every failure.
+ * Opens the port for the call when closed and closes it again on every path.
+ * *measurement is 0 on every failure.
  * Returns:
  *   0   *measurement holds the reading;
  *  -2   the port cannot be opened, or the serial layer failed;
  *  -3   no valid answer, or a payload that is not a number;
+ *  -6   measurement is a null pointer (nothing sent);
  *  -4, -7, -9 to -12   as Com72500_EchangeTrames. */
-TLinkResult Com72500_LitMesure(double *measurement, int32_t port, int32_t mode, int32_t address);
+COM72500_API TLinkResult Com72500_LitMesure(double *measurement, int32_t port, int32_t mode, int32_t address);
 
 /* Writes the version text "com72500 V3.0 - fev 2007 KORVALIS S.A." (38
- * characters and a terminating zero) into text, which must hold 39 bytes. */
-void Com72500_DllVersion(char *text);
+ * characters and a terminating zero) into text, which must hold 39 bytes.
+ * A null text is ignored. */
+COM72500_API void Com72500_DllVersion(char *text);
 
 #ifdef __cplusplus
 }
