@@ -169,12 +169,20 @@ class TPortSerie {
   // any other name is taken as a path.
   static std::string DevicePath(const std::string &portName);
 
+  // The open file descriptor, -1 while closed (for diagnostics and tests).
+  int Handle() const { return fd_; }
+
  private:
   void Open();
   void Close();
   void ApplyLine();
   void ApplyTimeouts();
   void ApplyBuffers();
+  void ApplyModemLine(int line, bool active);
+  void RequestLowLatency();
+  void ReleaseDescriptor();
+  int DrainOutput(long long deadlineNanos);
+  static int DropNulls(char *bytes, int length);
 
   std::string port_ = "COM1";
   int baudRate_ = 9600;
