@@ -53,6 +53,23 @@ enum class Fault {
   Unplug,          // closes the pseudo-terminal when the request has arrived
 };
 
+// Error bytes of a family A error frame (RS485: address, error byte,
+// checksum; RS232: error byte, checksum, that is the error byte twice).
+namespace SimErrorA {
+constexpr uint8_t UnknownCommand = 7;    // command byte not B1, B0, DC or 92
+constexpr uint8_t ValueRefused = 8;      // register 0x46 written with a mode byte other than
+                                         // 00, FF, 0F or with identifier 0
+constexpr uint8_t WrongChecksum = 10;    // the request's checksum byte is wrong
+constexpr uint8_t RegisterRefused = 12;  // a register outside 0x40..0x57
+}  // namespace SimErrorA
+
+// Error bytes of a family B error frame (address, 0x15, error byte, checksum).
+namespace SimErrorB {
+constexpr uint8_t UnknownCommand = 0x01;
+constexpr uint8_t WrongChecksum = 0x02;
+constexpr uint8_t Refused = 0x03;  // identifier 0, or a register not in the map
+}  // namespace SimErrorB
+
 // One byte on the wire: fromHost true for what the link library wrote.
 struct TraceEntry {
   double timeMs;  // since the bus was created; for host bytes, the arrival time
@@ -61,8 +78,12 @@ struct TraceEntry {
 };
 
 // A family A sensor: registers 0x40..0x57, B1 read / B0 write frames, DC000000
-// closing frame, 92000000 measurement (8 characters of decimal text in mRad).
-// Register 0x46's mode byte decides its framing (0x00 RS485, else RS232).
+// closing frame, 92000000 measurement (8 characters of decimal text in mRad,
+// right-aligned, as many decimals as fit). Register 0x46's mode byte decides
+// its framing (0x00 RS485, else RS232). A B0 write of register 0x46 changes the
+// register at once, but the sensor keeps its old identifier and framing until
+// it has answered the next DC000000 frame. Mode 0x0F (continuous) is not
+// streamed: the sensor still answers requests.
 struct SensorAConfig {
   uint8_t identifier = 1;
   bool rs232 = false;            // mode byte 0xFF (on request) when true, 0x00 when false
@@ -76,7 +97,8 @@ struct SensorAConfig {
 };
 
 // A family B sensor (see docs/family-b-protocol.md). Written values take
-// effect only after PowerCycle().
+// effect only after PowerCycle(). Readable registers: 0x00, 0x02, 0x03, 0x04,
+// 0x0B, 0x10..0x15, 0x20..0x24; reading any other is refused (error 0x03).
 struct SensorBConfig {
   uint8_t identifier = 1;
   bool rs232 = false;
@@ -106,6 +128,8 @@ class SimBus {
   void PointCom(int n) const;
 
   // Sensors, in the order added; the returned index names the sensor below.
+  // Every call taking a sensor index throws std::out_of_range for an index
+  // that names no sensor.
   int AddSensorA(const SensorAConfig &config);
   int AddSensorB(const SensorBConfig &config);
   int SensorCount() const;
@@ -114,14 +138,17 @@ class SimBus {
   void SetTurnaroundMs(double ms);
 
   // Fault of a sensor: `times` < 0 for every exchange, else for that many
-  // requests (or handshakes, for NoAck) before behaving again.
+  // requests (or handshakes, for NoAck) before behaving again. One fault at a
+  // time; a new one replaces the old.
   void SetFault(int sensor, Fault fault, int param = 0, int times = -1);
   void ClearFault(int sensor);
 
   // Angle source of a sensor.
   void SetAngle(int sensor, const AngleSource &source);
 
-  // Family A: a register's 16-bit word; family B: a register's byte (in force).
+  // Family A: a register's 16-bit word (0 outside 0x40..0x57); family B: a
+  // register's byte in force. SetRegister takes effect at once, identifier and
+  // framing included (family B: in force and pending alike).
   uint16_t Register(int sensor, uint8_t reg) const;
   void SetRegister(int sensor, uint8_t reg, uint16_t value);
 
@@ -129,7 +156,8 @@ class SimBus {
   // sensor's power off and on does. Family A sensors apply writes at once.
   void PowerCycle(int sensor);
 
-  // Closes the master side now, as pulling out a USB adapter does.
+  // Closes the master side (and the simulator's own slave descriptor) now, as
+  // pulling out a USB adapter does: the host's reads see a hang-up, its writes fail.
   void Unplug();
   bool Unplugged() const;
 
