@@ -23,11 +23,13 @@ int32_t HexToInt(const std::string &text);
 int32_t HexToIntAnyCase(const std::string &text);
 
 // Whole bytes, most significant first, at least one byte: 0 -> "00", 256 -> "0100".
-// Callers pass values of 0 or more.
+// Callers pass values of 0 or more; a negative value is written as its 64-bit
+// two's complement (16 digits).
 std::string IntToHexBytes(int64_t value);
 
 // At least 2 x width digits; a negative value becomes its two's complement in
-// width bytes (widths 1 to 4). A value needing more bytes keeps them all.
+// width bytes (widths 1 to 4). A value needing more bytes keeps them all:
+// (300, 1) gives "012C". Width 0 (or less) behaves as IntToHexBytes.
 std::string IntToHexWidth(int64_t value, int width);
 
 // Each byte of the string as two upper-case digits.
@@ -43,10 +45,16 @@ std::string HexToBytesAnyCase(const std::string &text);
 // ---- Sensor float code -------------------------------------------------------
 
 // 8 digits: biased exponent byte, then the sign bit with the 23 fraction bits.
-// The fraction is truncated, never rounded: 1.1 gives "7F0CCCCC".
+// The fraction is truncated, never rounded: 1.1 gives "7F0CCCCC". 0 gives
+// "00000000". The exponent byte keeps the low 8 bits of exponent + 127, so only
+// magnitudes from 2^-126 to below 2^129 read back as written (2^-127 codes as
+// "00000000", which reads back as 0). Values that have no code are given
+// defined ones: NaN gives "00000000" (0), +infinity "FF7FFFFF" and -infinity
+// "FFFFFFFF", the largest magnitudes.
 std::string FloatToHex8(double value);
 
-// Inverse of FloatToHex8; a text that is not exactly 8 characters gives 0.
+// Inverse of FloatToHex8; a text that is not exactly 8 characters gives 0, and
+// so does "00000000". Digits are read as HexToInt reads them (upper case).
 double Hex8ToFloat(const std::string &text);
 
 // ---- Failure codes -----------------------------------------------------------
@@ -69,7 +77,9 @@ std::string LocalizeDecimal(const std::string &text);
 // The locale's number parser on a measurement text after LocalizeDecimal:
 // blanks before or after, an optional sign, digits with one decimal mark and
 // an optional exponent. False (value untouched) for anything else, such as an
-// empty text, letters, "inf", "nan" or hexadecimal.
+// empty text, letters, "inf", "nan", hexadecimal, two numbers, or a number too
+// large for a double. A number too small for a double reads as 0 (or the
+// nearest subnormal).
 bool TextToReal(const std::string &text, double &value);
 
 // ---- Angles ------------------------------------------------------------------
@@ -97,10 +107,17 @@ constexpr int AnglePrecision = 7;
 std::string AngleUnitName(int unit);
 
 // The angle in the unit, rounded to 7 significant digits and written with the
-// table's number of decimals and the locale's decimal separator.
+// table's number of decimals and the locale's decimal separator (none when the
+// table gives 0 decimals); zeros stand where the 7 digits run out, and a value
+// that rounds to zero has no minus sign. When the decimals cut before the
+// seventh significant digit the value is rounded once, at the last decimal.
+// A value with more than 7 integer digits is written in scientific notation:
+// up to 7 significant digits without trailing zeros, "E", the exponent's sign
+// and its digits without leading zeros ("1.234568E+8", "-2E+10"). Infinity and
+// NaN give "INF", "-INF" and "NAN". Indexes outside the table give "".
 std::string FormatAngle(int rangeClass, int unit, int kind, double mrad);
 
-// FormatAngle, a blank, and the unit's name.
+// FormatAngle, a blank, and the unit's name ("" when FormatAngle gives "").
 std::string FormatAngleWithUnit(int rangeClass, int unit, int kind, double mrad);
 
 #endif
