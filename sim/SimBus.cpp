@@ -11,6 +11,8 @@
 
 #include <fcntl.h>
 #include <poll.h>
+#include <pthread.h>
+#include <sched.h>
 #include <pty.h>
 #include <sys/prctl.h>
 #include <termios.h>
@@ -159,6 +161,7 @@ class SimSensor {
   std::deque<ScheduledByte> outgoing;
   double doneAtMs = Never;      // end of the acknowledgement or answer
   double deadlineMs = Never;    // end of the wait for a request
+  double loneByteMs = Never;    // when a lone first request byte counts as a new attention byte
   bool applyAfterAnswer = false;
   double requestMs = 0.0;       // arrival of the request being answered
 
@@ -440,6 +443,7 @@ struct SimBus::Impl {
 
   void OnRequest(SimSensor &s, double t) {
     s.deadlineMs = Never;
+    s.loneByteMs = Never;
     if (s.fault.Take(Fault::Unplug)) {
       s.state = SimSensor::State::Idle;
       CloseMaster();
@@ -482,22 +486,39 @@ struct SimBus::Impl {
         return;  // half duplex: the sensor is talking
       case SimSensor::State::WaitingRequest:
         if (s.request.empty() && !s.Rs232() && byte != s.Address()) {
-          s.state = SimSensor::State::Idle;  // a frame for someone else
+          s.state = SimSensor::State::Idle;  // the host has turned to another sensor
           s.deadlineMs = Never;
+          if (lineWasQuiet) OnAttention(s, byte, t);
           return;
         }
         s.request.push_back(byte);
+        s.loneByteMs = s.request.size() == 1 ? t + QuietBeforeAttentionMs : Never;
         if (s.request.size() == s.RequestLength()) OnRequest(s, t);
         return;
-      case SimSensor::State::Idle: {
-        if (!lineWasQuiet) return;
-        const bool attention = s.Rs232() ? byte == 0x02 : byte == s.Address();
-        if (!attention || s.fault.Take(Fault::NoAck)) return;
-        s.state = SimSensor::State::Acknowledging;
-        Schedule(s, {s.Rs232() ? uint8_t{0x06} : s.Address()}, t, 0.0);
+      case SimSensor::State::Idle:
+        if (lineWasQuiet) OnAttention(s, byte, t);
         return;
-      }
     }
+  }
+
+  void OnAttention(SimSensor &s, uint8_t byte, double t) {
+    const bool attention = s.Rs232() ? byte == 0x02 : byte == s.Address();
+    if (!attention || s.fault.Take(Fault::NoAck)) return;
+    s.state = SimSensor::State::Acknowledging;
+    s.deadlineMs = Never;
+    Schedule(s, {s.Rs232() ? uint8_t{0x06} : s.Address()}, t, 0.0);
+  }
+
+  // A request's bytes come back to back; a first byte followed by silence was
+  // the host waking the sensor again (its earlier acknowledgement unused).
+  void OnLoneByte(SimSensor &s) {
+    const uint8_t byte = s.request.front();
+    const double arrivalMs = s.loneByteMs - QuietBeforeAttentionMs;
+    s.loneByteMs = Never;
+    s.request.clear();
+    s.state = SimSensor::State::Idle;
+    s.deadlineMs = Never;
+    OnAttention(s, byte, arrivalMs);
   }
 
   void OnDone(SimSensor &s) {
@@ -520,7 +541,8 @@ struct SimBus::Impl {
     who = -1;
     for (size_t i = 0; i < sensors.size(); ++i) {
       const SimSensor &s = *sensors[i];
-      double t = !s.outgoing.empty() ? s.outgoing.front().timeMs : std::min(s.doneAtMs, s.deadlineMs);
+      const double t = !s.outgoing.empty() ? s.outgoing.front().timeMs
+                                           : std::min({s.doneAtMs, s.deadlineMs, s.loneByteMs});
       if (t < next) {
         next = t;
         who = static_cast<int>(i);
@@ -549,10 +571,12 @@ struct SimBus::Impl {
         s.outgoing.pop_front();
         if (master >= 0 && write(master, &byte, 1) == 1) Record(Now(), false, byte);
         if (s.outgoing.empty()) OnDone(s);
+      } else if (s.loneByteMs <= std::min(s.doneAtMs, s.deadlineMs)) {
+        OnLoneByte(s);
       } else if (s.doneAtMs <= s.deadlineMs) {
         OnDone(s);
       } else {
-        s.deadlineMs = Never;  // no request came
+        s.deadlineMs = s.loneByteMs = Never;  // no request came
         s.state = SimSensor::State::Idle;
         s.request.clear();
       }
@@ -573,8 +597,18 @@ struct SimBus::Impl {
     }
   }
 
-  void Loop() {
+  // Wire timing must hold within a fraction of a byte time even on a busy
+  // machine: ask for a fine timer slack and, where allowed, a real-time
+  // priority (the thread sleeps between bytes, so it never hogs a core).
+  static void SharpenTiming() {
     prctl(PR_SET_TIMERSLACK, 1UL, 0, 0, 0);
+    sched_param param{};
+    param.sched_priority = 10;
+    pthread_setschedparam(pthread_self(), SCHED_FIFO, &param);
+  }
+
+  void Loop() {
+    SharpenTiming();
     std::unique_lock<std::mutex> lock(mu);
     while (running) {
       RunDue();
@@ -705,7 +739,7 @@ void SimBus::PowerCycle(int sensor) {
   s.state = SimSensor::State::Idle;
   s.outgoing.clear();
   s.request.clear();
-  s.doneAtMs = s.deadlineMs = Never;
+  s.doneAtMs = s.deadlineMs = s.loneByteMs = Never;
   s.applyAfterAnswer = false;
 }
 

@@ -37,8 +37,9 @@ TEST_F(FamilyA, HandshakeAnswersOnlyItsOwnAttentionByte) {
   EXPECT_EQ(host.Attention(0x06), V{});
   EXPECT_EQ(host.Attention(0x02), V{});  // the RS232 attention byte means nothing on RS485
   EXPECT_EQ(host.Attention(0x05), V{0x05});
-  EXPECT_EQ(bus->HostBytes(), (V{0x05, 0x06, 0x02, 0x05}));
-  EXPECT_EQ(bus->SensorBytes(), (V{0x05, 0x05}));
+  EXPECT_EQ(host.Attention(0x05), V{0x05});  // woken again without a request in between
+  EXPECT_EQ(bus->HostBytes(), (V{0x05, 0x06, 0x02, 0x05, 0x05}));
+  EXPECT_EQ(bus->SensorBytes(), (V{0x05, 0x05, 0x05}));
 }
 
 TEST_F(FamilyA, Rs232HandshakeAndFrameHaveNoAddress) {

@@ -1,0 +1,123 @@
+// Faults a simulated sensor shows on request, seen on the host's side.
+#include <gtest/gtest.h>
+
+#include <cerrno>
+
+#include "HostSide.h"
+#include "SimFixture.h"
+
+using nivsim::Fault;
+using V = std::vector<uint8_t>;
+
+namespace {
+const V ReadId{0x05, 0xB1, 0x46, 0x00, 0x01};
+const V GoodAnswer = WithChecksum({0x05, 0xB1, 0x46, 0x00, 0x01, 0x00, 0x05});
+}  // namespace
+
+class Faults : public SimFixture {
+ protected:
+  void SetUp() override {
+    SimFixture::SetUp();
+    nivsim::SensorAConfig c;
+    c.identifier = 5;
+    bus->AddSensorA(c);
+    host = std::make_unique<HostSide>(bus->SlavePath());
+  }
+  std::unique_ptr<HostSide> host;
+};
+
+TEST_F(Faults, NoAckAndSilenceCountDownThenRecover) {
+  bus->SetFault(0, Fault::NoAck, 0, 2);
+  EXPECT_EQ(host->Attention(0x05), V{});
+  EXPECT_EQ(host->Attention(0x05), V{});
+  EXPECT_EQ(host->Attention(0x05), V{0x05});
+
+  bus->SetFault(0, Fault::Silence, 0, 1);
+  ASSERT_EQ(host->Attention(0x05), V{0x05});
+  host->Write(WithChecksum(ReadId));
+  EXPECT_EQ(host->Read(8, 80), V{});
+  EXPECT_EQ(host->Exchange(0x05, ReadId, 8), GoodAnswer);
+
+  bus->SetFault(0, Fault::NoAck);  // for good
+  for (int i = 0; i < 3; ++i) EXPECT_EQ(host->Attention(0x05), V{});
+  bus->ClearFault(0);
+  EXPECT_EQ(host->Attention(0x05), V{0x05});
+}
+
+TEST_F(Faults, DamagedAnswers) {
+  bus->SetFault(0, Fault::WrongChecksum, 0, 1);
+  V bad = GoodAnswer;
+  bad.back() ^= 0xFF;
+  EXPECT_EQ(host->Exchange(0x05, ReadId, 8), bad);
+
+  bus->SetFault(0, Fault::ErrorByte, 11, 1);
+  EXPECT_EQ(host->Exchange(0x05, ReadId, 8, 80), WithChecksum({0x05, 11}));
+
+  bus->SetFault(0, Fault::Truncated, 5, 1);
+  EXPECT_EQ(host->Exchange(0x05, ReadId, 8, 80), V(GoodAnswer.begin(), GoodAnswer.begin() + 5));
+
+  bus->SetFault(0, Fault::EchoMismatch, 0, 1);
+  EXPECT_EQ(host->Exchange(0x05, ReadId, 8), WithChecksum({0x05, 0xB0, 0x46, 0x00, 0x01, 0x00, 0x05}));
+
+  bus->SetFault(0, Fault::LeadingGarbage, 3, 1);
+  V garbage{0x55, 0x55, 0x55};
+  garbage.insert(garbage.end(), GoodAnswer.begin(), GoodAnswer.end());
+  EXPECT_EQ(host->Exchange(0x05, ReadId, 11), garbage);
+
+  EXPECT_EQ(host->Exchange(0x05, ReadId, 8), GoodAnswer);  // each fault was for one request
+}
+
+TEST_F(Faults, LongGapSplitsTheAnswer) {
+  bus->SetFault(0, Fault::LongGap, 0, 1);
+  ASSERT_EQ(host->Attention(0x05), V{0x05});
+  host->Write(WithChecksum(ReadId));
+  std::vector<double> times;
+  EXPECT_EQ(host->Read(8, 300, 200, &times), GoodAnswer);
+  ASSERT_EQ(times.size(), 8u);
+  EXPECT_GT(times[4] - times[3], 60.0 - 1.0);
+  EXPECT_LT(times[4] - times[3], 60.0 + 10.0);
+  EXPECT_LT(times[3] - times[0], 10.0);
+
+  bus->SetFault(0, Fault::LongGap, 45, 1);
+  ASSERT_EQ(host->Attention(0x05), V{0x05});
+  host->Write(WithChecksum(ReadId));
+  times.clear();
+  EXPECT_EQ(host->Read(8, 300, 200, &times), GoodAnswer);
+  ASSERT_EQ(times.size(), 8u);
+  EXPECT_GT(times[4] - times[3], 45.0 - 1.0);
+  EXPECT_LT(times[4] - times[3], 45.0 + 10.0);
+}
+
+TEST_F(Faults, UnplugHangsUpTheHostSide) {
+  bus->SetFault(0, Fault::Unplug);
+  ASSERT_EQ(host->Attention(0x05), V{0x05});
+  EXPECT_FALSE(bus->Unplugged());
+  host->Write(WithChecksum(ReadId));
+  EXPECT_EQ(host->Read(8, 200), V{});
+  EXPECT_TRUE(host->HungUp());
+  EXPECT_TRUE(bus->Unplugged());
+  EXPECT_FALSE(host->Write({0x05}));
+}
+
+TEST_F(Faults, UnplugNowAndClosingAndReopeningBeforeIt) {
+  // Closing and reopening the device is no hang-up.
+  host.reset();
+  host = std::make_unique<HostSide>(bus->SlavePath());
+  EXPECT_EQ(host->Exchange(0x05, ReadId, 8), GoodAnswer);
+  EXPECT_FALSE(host->HungUp());
+
+  bus->Unplug();
+  EXPECT_TRUE(bus->Unplugged());
+  pollfd p{host->Fd(), POLLIN, 0};
+  EXPECT_EQ(poll(&p, 1, 200), 1);
+  EXPECT_TRUE(p.revents & POLLHUP);
+  errno = 0;
+  EXPECT_FALSE(host->Write({0x05}));
+  EXPECT_EQ(errno, EIO);
+}
+
+TEST_F(Faults, SensorIndexOutOfRangeThrows) {
+  EXPECT_THROW(bus->SetFault(1, Fault::NoAck), std::out_of_range);
+  EXPECT_THROW(bus->Register(-1, 0x46), std::out_of_range);
+  EXPECT_THROW(bus->PowerCycle(3), std::out_of_range);
+}
