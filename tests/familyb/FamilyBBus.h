@@ -7,6 +7,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdint>
 #include <cstring>
@@ -14,6 +15,7 @@
 #include <string>
 #include <vector>
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <sys/file.h>
 #include <unistd.h>
@@ -67,6 +69,23 @@ inline bool CanLockExclusively(const std::string &path) {
   const bool locked = ::flock(fd, LOCK_EX | LOCK_NB) == 0;
   ::close(fd);
   return locked;
+}
+
+// The descriptors of this process open on a device, in increasing order.
+inline std::vector<int> DescriptorsOn(const std::string &path) {
+  std::vector<int> found;
+  DIR *dir = ::opendir("/proc/self/fd");
+  if (dir == nullptr) return found;
+  while (const dirent *entry = ::readdir(dir)) {
+    if (entry->d_name[0] == '.') continue;
+    char target[4096];
+    const std::string link = std::string("/proc/self/fd/") + entry->d_name;
+    const ssize_t n = ::readlink(link.c_str(), target, sizeof target - 1);
+    if (n > 0 && std::string(target, static_cast<size_t>(n)) == path) found.push_back(std::stoi(entry->d_name));
+  }
+  ::closedir(dir);
+  std::sort(found.begin(), found.end());
+  return found;
 }
 
 class FamilyBBus : public ::testing::Test {

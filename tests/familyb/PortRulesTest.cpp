@@ -58,14 +58,20 @@ TEST_F(FamilyBPort, PresenceNeverOpensTheClosedPort) {
 
 TEST_F(FamilyBPort, OpeningTheOpenPortLeavesItUndisturbed) {
   AddSensor(7);
+  // A free descriptor below the library's: a reopened port would take it.
+  const int spare = ::open("/dev/null", O_RDONLY);
+  ASSERT_GE(spare, 0);
   ASSERT_EQ(Com72800_OpenPort(ComPort), LINK_OK);
   EXPECT_FALSE(CanLockExclusively(bus->SlavePath()));  // held by the library
+  ::close(spare);
+  const std::vector<int> before = DescriptorsOn(bus->SlavePath());
 
   EXPECT_EQ(Com72800_OpenPort(ComPort), LINK_OK);
+  EXPECT_EQ(DescriptorsOn(bus->SlavePath()), before);
   EXPECT_FALSE(CanLockExclusively(bus->SlavePath()));
   EXPECT_EQ(Exchange("A10200", 2, Rs485, 7).result, LINK_OK);
-  // An exchange on the open port leaves it open.
-  EXPECT_FALSE(CanLockExclusively(bus->SlavePath()));
+  // An exchange on the open port leaves it open, on the same descriptor.
+  EXPECT_EQ(DescriptorsOn(bus->SlavePath()), before);
   EXPECT_EQ(Com72800_Presence(ComPort, Rs485, 7), LINK_OK);
   double angle = 1.0;
   EXPECT_EQ(Com72800_LitMesure(&angle, ComPort, Rs485, 7), LINK_OK);
