@@ -1,6 +1,6 @@
 // FamilyBBus: a simulated sensor line for the tests of libcom72800.so.
 //
-// Each test gets a fresh SimBus behind COM5; the library's port is closed
+// Each test gets a fresh SimBus behind COM5 (SimFixture); the library's port is closed
 // after every test so the next one starts from a closed port on a new line.
 #ifndef NIVELIX_TESTS_FAMILYBBUS_H
 #define NIVELIX_TESTS_FAMILYBBUS_H
@@ -21,6 +21,7 @@
 #include <unistd.h>
 
 #include "SimBus.h"
+#include "SimFixture.h"
 #include "com72800.h"
 
 namespace familyb_test {
@@ -88,16 +89,13 @@ inline std::vector<int> DescriptorsOn(const std::string &path) {
   return found;
 }
 
-class FamilyBBus : public ::testing::Test {
+class FamilyBBus : public SimFixture {
  protected:
-  void SetUp() override {
-    bus = std::make_unique<nivsim::SimBus>();
-    bus->PointCom(ComPort);
-  }
+  FamilyBBus() { comNumber = ComPort; }
 
   void TearDown() override {
     Com72800_ClosePort();
-    bus.reset();
+    SimFixture::TearDown();
   }
 
   // A family B sensor at an address, RS485 unless told otherwise.
@@ -108,7 +106,6 @@ class FamilyBBus : public ::testing::Test {
     return bus->AddSensorB(config);
   }
 
-  std::unique_ptr<nivsim::SimBus> bus;
 };
 
 }  // namespace familyb_test
