@@ -1,1 +1,284 @@
-int main() { return 0; }
+// nivelix-sim: plays inclinometers on a pseudo-terminal until interrupted, so
+// that the program (or anything else speaking the sensors' protocols) can be
+// run without hardware.
+#include <signal.h>
+#include <poll.h>
+#include <sys/signalfd.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <iostream>
+#include <map>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "SimBus.h"
+
+namespace {
+
+const char *const Usage =
+    "Usage: nivelix-sim [--rs485|--rs232] --sensor a:ID[:FAULT] --sensor b:ID ...\n"
+    "                   [--link PATH] [--turnaround MS] [--angle SOURCE] [--verbose]\n"
+    "\n"
+    "Creates a pseudo-terminal, prints the path of its slave side and plays the\n"
+    "sensors on it at 9600 baud until SIGINT or SIGTERM.\n"
+    "\n"
+    "  --rs485            sensors answer at their identifier (default)\n"
+    "  --rs232            one sensor, attention byte 0x02 answered by 0x06\n"
+    "  --sensor a:ID      a family A (KV72500) sensor with identifier ID (1..255)\n"
+    "  --sensor b:ID      a family B (KV72800) sensor, see docs/family-b-protocol.md\n"
+    "      FAULT, family A or B, one of: noack, silence, unplug, wrongchecksum,\n"
+    "      echomismatch, errorbyte=N (error byte N), truncated=N (first N bytes),\n"
+    "      garbage=N (N bytes 0x55 first), longgap=MS (pause mid-answer, 60 ms);\n"
+    "      e.g. --sensor a:5:wrongchecksum\n"
+    "  --link PATH        also make PATH a symbolic link to the device (an old\n"
+    "                     link there is replaced; the link is removed on exit)\n"
+    "  --turnaround MS    pause between a request and its answer (default 2)\n"
+    "  --angle SOURCE     angle of every sensor in mRad: const:V (default 0),\n"
+    "                     sine:OFFSET:AMPLITUDE:PERIOD_S, walk:START:STEP\n"
+    "  --verbose          log every byte on stderr: time in ms, direction, hex\n"
+    "  --help             this text\n"
+    "\n"
+    "Commands on standard input (when it is a terminal or a pipe):\n"
+    "  power N            switch sensor N (its place in the --sensor list, from 1)\n"
+    "                     off and on: a family B sensor applies written settings\n"
+    "  unplug             close the device as pulling out an adapter does\n"
+    "  quit               end\n";
+
+struct SensorSpec {
+  bool familyB = false;
+  int identifier = 0;
+  nivsim::Fault fault = nivsim::Fault::None;
+  int faultParam = 0;
+};
+
+struct Options {
+  bool rs232 = false;
+  bool verbose = false;
+  double turnaroundMs = 2.0;
+  std::string link;
+  nivsim::AngleSource angle;
+  std::vector<SensorSpec> sensors;
+};
+
+[[noreturn]] void Fail(const std::string &message) {
+  std::cerr << "nivelix-sim: " << message << "\n(nivelix-sim --help for the options)\n";
+  std::exit(2);
+}
+
+std::vector<std::string> Split(const std::string &text, char separator) {
+  std::vector<std::string> parts;
+  std::stringstream in(text);
+  std::string part;
+  while (std::getline(in, part, separator)) parts.push_back(part);
+  return parts;
+}
+
+bool ToNumber(const std::string &text, double &value) {
+  char *end = nullptr;
+  value = std::strtod(text.c_str(), &end);
+  return !text.empty() && end && *end == '\0';
+}
+
+bool ToInt(const std::string &text, int &value) {
+  double d;
+  if (!ToNumber(text, d) || d != static_cast<int>(d)) return false;
+  value = static_cast<int>(d);
+  return true;
+}
+
+void ParseFault(const std::string &text, SensorSpec &spec) {
+  static const std::map<std::string, nivsim::Fault> faults = {
+      {"noack", nivsim::Fault::NoAck},
+      {"silence", nivsim::Fault::Silence},
+      {"unplug", nivsim::Fault::Unplug},
+      {"wrongchecksum", nivsim::Fault::WrongChecksum},
+      {"echomismatch", nivsim::Fault::EchoMismatch},
+      {"errorbyte", nivsim::Fault::ErrorByte},
+      {"truncated", nivsim::Fault::Truncated},
+      {"garbage", nivsim::Fault::LeadingGarbage},
+      {"longgap", nivsim::Fault::LongGap},
+  };
+  const size_t eq = text.find('=');
+  const auto found = faults.find(text.substr(0, eq));
+  if (found == faults.end()) Fail("unknown fault \"" + text + "\"");
+  spec.fault = found->second;
+  if (eq != std::string::npos && (!ToInt(text.substr(eq + 1), spec.faultParam) || spec.faultParam < 0))
+    Fail("bad fault parameter in \"" + text + "\"");
+}
+
+SensorSpec ParseSensor(const std::string &text) {
+  const auto parts = Split(text, ':');
+  SensorSpec spec;
+  if (parts.size() < 2 || parts.size() > 3 || (parts[0] != "a" && parts[0] != "b"))
+    Fail("bad --sensor \"" + text + "\": expected a:ID, b:ID or a:ID:FAULT");
+  spec.familyB = parts[0] == "b";
+  if (!ToInt(parts[1], spec.identifier) || spec.identifier < 1 || spec.identifier > 255)
+    Fail("bad identifier in \"" + text + "\": expected 1 to 255");
+  if (parts.size() == 3) ParseFault(parts[2], spec);
+  return spec;
+}
+
+nivsim::AngleSource ParseAngle(const std::string &text) {
+  const auto parts = Split(text, ':');
+  std::vector<double> v;
+  for (size_t i = 1; i < parts.size(); ++i) {
+    double d;
+    if (!ToNumber(parts[i], d)) Fail("bad number in --angle \"" + text + "\"");
+    v.push_back(d);
+  }
+  if (!parts.empty() && parts[0] == "const" && v.size() == 1) return nivsim::AngleSource::constant(v[0]);
+  if (!parts.empty() && parts[0] == "sine" && v.size() == 3 && v[2] > 0)
+    return nivsim::AngleSource::sine(v[0], v[1], v[2]);
+  if (!parts.empty() && parts[0] == "walk" && v.size() == 2) return nivsim::AngleSource::randomWalk(v[0], v[1]);
+  Fail("bad --angle \"" + text + "\": expected const:V, sine:OFFSET:AMP:PERIOD or walk:START:STEP");
+}
+
+Options Parse(int argc, char **argv) {
+  Options o;
+  for (int i = 1; i < argc; ++i) {
+    const std::string arg = argv[i];
+    auto value = [&]() -> std::string {
+      if (i + 1 >= argc) Fail(arg + " needs a value");
+      return argv[++i];
+    };
+    if (arg == "--help" || arg == "-h") {
+      std::cout << Usage;
+      std::exit(0);
+    } else if (arg == "--rs485") {
+      o.rs232 = false;
+    } else if (arg == "--rs232") {
+      o.rs232 = true;
+    } else if (arg == "--verbose") {
+      o.verbose = true;
+    } else if (arg == "--sensor") {
+      o.sensors.push_back(ParseSensor(value()));
+    } else if (arg == "--link") {
+      o.link = value();
+    } else if (arg == "--turnaround") {
+      if (!ToNumber(value(), o.turnaroundMs) || o.turnaroundMs < 0) Fail("bad --turnaround");
+    } else if (arg == "--angle") {
+      o.angle = ParseAngle(value());
+    } else {
+      Fail("unknown option \"" + arg + "\"");
+    }
+  }
+  if (o.sensors.empty()) Fail("no --sensor given");
+  if (o.rs232 && o.sensors.size() > 1) Fail("an RS232 line carries one sensor");
+  return o;
+}
+
+void MakeLink(const std::string &link, const std::string &target) {
+  struct stat st {};
+  if (lstat(link.c_str(), &st) == 0) {
+    if (!S_ISLNK(st.st_mode)) Fail(link + " exists and is not a symbolic link; not replaced");
+    unlink(link.c_str());
+  }
+  if (symlink(target.c_str(), link.c_str()) != 0) Fail("cannot create " + link + ": " + std::strerror(errno));
+}
+
+void RemoveLink(const std::string &link, const std::string &target) {
+  char buffer[4096];
+  const ssize_t n = readlink(link.c_str(), buffer, sizeof buffer - 1);
+  if (n > 0 && std::string(buffer, static_cast<size_t>(n)) == target) unlink(link.c_str());
+}
+
+bool StdinTakesCommands() {
+  struct stat st {};
+  return isatty(STDIN_FILENO) || (fstat(STDIN_FILENO, &st) == 0 && S_ISFIFO(st.st_mode));
+}
+
+// Runs one command line; false for quit.
+bool RunCommand(const std::string &line, nivsim::SimBus &bus) {
+  std::istringstream in(line);
+  std::string word;
+  if (!(in >> word)) return true;
+  if (word == "quit" || word == "exit") return false;
+  if (word == "unplug") {
+    bus.Unplug();
+    std::cerr << "nivelix-sim: unplugged\n";
+  } else if (word == "power") {
+    int n = 0;
+    if (!(in >> n) || n < 1 || n > bus.SensorCount()) {
+      std::cerr << "nivelix-sim: power N, N from 1 to " << bus.SensorCount() << "\n";
+    } else {
+      bus.PowerCycle(n - 1);
+      std::cerr << "nivelix-sim: sensor " << n << " switched off and on\n";
+    }
+  } else {
+    std::cerr << "nivelix-sim: unknown command \"" << word << "\" (power N, unplug, quit)\n";
+  }
+  return true;
+}
+
+}  // namespace
+
+int main(int argc, char **argv) {
+  const Options options = Parse(argc, argv);
+
+  // Signals are taken as events, in every thread including the bus thread.
+  sigset_t signals;
+  sigemptyset(&signals);
+  sigaddset(&signals, SIGINT);
+  sigaddset(&signals, SIGTERM);
+  sigaddset(&signals, SIGHUP);
+  pthread_sigmask(SIG_BLOCK, &signals, nullptr);
+  const int signalFd = signalfd(-1, &signals, SFD_CLOEXEC);
+  signal(SIGPIPE, SIG_IGN);
+
+  nivsim::SimBus bus;
+  bus.SetVerbose(options.verbose);
+  bus.SetTurnaroundMs(options.turnaroundMs);
+  for (const SensorSpec &s : options.sensors) {
+    int index;
+    if (s.familyB) {
+      nivsim::SensorBConfig c;
+      c.identifier = static_cast<uint8_t>(s.identifier);
+      c.rs232 = options.rs232;
+      c.angle = options.angle;
+      index = bus.AddSensorB(c);
+    } else {
+      nivsim::SensorAConfig c;
+      c.identifier = static_cast<uint8_t>(s.identifier);
+      c.rs232 = options.rs232;
+      c.angle = options.angle;
+      index = bus.AddSensorA(c);
+    }
+    if (s.fault != nivsim::Fault::None) bus.SetFault(index, s.fault, s.faultParam);
+  }
+
+  const std::string path = bus.SlavePath();
+  if (!options.link.empty()) MakeLink(options.link, path);
+  std::cout << path << std::endl;
+
+  bool readStdin = StdinTakesCommands();
+  std::string pending;
+  for (bool running = true; running;) {
+    pollfd fds[2] = {{signalFd, POLLIN, 0}, {STDIN_FILENO, POLLIN, 0}};
+    if (poll(fds, readStdin ? 2 : 1, -1) < 0) {
+      if (errno == EINTR) continue;
+      break;
+    }
+    if (fds[0].revents & POLLIN) break;
+    if (readStdin && (fds[1].revents & (POLLIN | POLLHUP))) {
+      char buffer[256];
+      const ssize_t n = read(STDIN_FILENO, buffer, sizeof buffer);
+      if (n <= 0) {
+        readStdin = false;  // end of the commands, not of the simulation
+        continue;
+      }
+      pending.append(buffer, static_cast<size_t>(n));
+      for (size_t eol; running && (eol = pending.find('\n')) != std::string::npos;) {
+        running = RunCommand(pending.substr(0, eol), bus);
+        pending.erase(0, eol + 1);
+      }
+    }
+  }
+
+  if (!options.link.empty()) RemoveLink(options.link, path);
+  return 0;
+}
