@@ -11,29 +11,54 @@
 extern "C" {
 #endif
 
-/* 0, or -2 when the port cannot be opened. Opening the open port succeeds
- * without disturbing it; another port closes the current one first. */
+/* Opens COM<port> for the following calls.
+ * Returns:
+ *   0   the port is open; opening the port that is already open succeeds
+ *       without closing or reopening it;
+ *  -2   the port cannot be opened (no device, held by another program); the
+ *       port that was open before, if another, has been closed. */
 TLinkResult Com72800_OpenPort(int32_t port);
 
 /* Closes the port; closing a closed port does nothing. */
 void Com72800_ClosePort(void);
 
-/* 0 when a device acknowledges the attention byte, -4 when none does,
- * -2 when the port is not open or the serial layer failed. */
+/* Tells whether a device acknowledges the attention byte at an address (up to
+ * four tries, 50 to 69 ms apart). Never opens the port.
+ * Returns:
+ *   0   a device acknowledged;
+ *  -2   the port is not open, or the serial layer failed;
+ *  -4   nothing acknowledged. */
 TLinkResult Com72800_Presence(int32_t port, int32_t mode, int32_t address);
 
-/* One exchange of a six-digit command; expectedLength is the number of
- * hexadecimal digits expected after the echo (0 for a write, 2 for a read).
- * Opens and closes the port for the call when closed. One attempt.
- * Returns 0, -2 (port or serial failure), -3 (no valid answer), -4 (no
- * acknowledgement), -5 (write not acknowledged), -6 (invalid request),
- * -7 (wrong checksum), -9 (unknown command), -10 (value refused). */
+/* One exchange of a command of six hexadecimal digits (either case), one
+ * attempt. expectedLength is the number of hexadecimal digits expected after
+ * the echoed command byte: 0 for a write, 2 for a read, at most 254. Opens the
+ * port for the call when it is closed and closes it again on every path.
+ * answer (256 bytes) receives the payload as upper-case hexadecimal text on
+ * success and the empty text on every failure; *receivedCount (may be null)
+ * the number of bytes received after the handshake, address and checksum
+ * included, 0 when no request was sent.
+ * Returns:
+ *   0   a full answer with the right checksum and echo;
+ *  -2   the port cannot be opened, or the serial layer failed (adapter unplugged);
+ *  -3   no valid answer: truncated, too long, the echo of another address or
+ *       command, or an error byte the protocol does not know;
+ *  -4   no acknowledgement of the attention byte;
+ *  -5   a write (expectedLength 0) got nothing back after the handshake;
+ *  -6   invalid request: command not exactly six hexadecimal digits,
+ *       expectedLength outside 0..254, or no answer buffer; nothing is sent;
+ *  -7   wrong answer checksum, or the sensor found the request's checksum wrong;
+ *  -9   the sensor does not know the command;
+ *  -10  the sensor refused the value or register. */
 TLinkResult Com72800_EchangeTrames(const char *command, char *answer, int32_t expectedLength,
                                    int32_t *receivedCount, int32_t port, int32_t mode,
                                    int32_t address);
 
-/* One measurement in mRad, two attempts; *measurement is 0 on every failure.
- * Opens and closes the port for the call when closed. Results as above. */
+/* Reads one measurement in mRad (command 90 00 00, the answer's 4-byte float
+ * code), two attempts. Opens the port for the call when it is closed and
+ * closes it again on every path. *measurement is 0 on every failure.
+ * Returns 0, or the result of the last attempt as for Com72800_EchangeTrames;
+ * -6 when measurement is null. */
 TLinkResult Com72800_LitMesure(double *measurement, int32_t port, int32_t mode, int32_t address);
 
 #ifdef __cplusplus
