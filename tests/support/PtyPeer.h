@@ -37,6 +37,13 @@ struct Step {
   std::string bytes;
 };
 
+// When a scheduled send actually happened: the bytes reached the port's side
+// between `begin` (just before the write) and `end` (just after it).
+struct SendRecord {
+  Clock::time_point begin;
+  Clock::time_point end;
+};
+
 class PtyPeer {
  public:
   PtyPeer() {
@@ -95,9 +102,10 @@ class PtyPeer {
           if (wake_.wait_until(lock, start + step.at, [this] { return cancelled_; })) return;
         }
         if (step.bytes.empty()) continue;
-        Clock::time_point sent = Send(step.bytes);
+        Clock::time_point begin = Clock::now();
+        Clock::time_point end = Send(step.bytes);
         std::lock_guard<std::mutex> lock(mutex_);
-        sendTimes_.push_back(sent);
+        sendTimes_.push_back({begin, end});
       }
     });
   }
@@ -129,8 +137,8 @@ class PtyPeer {
     WaitSchedule();
   }
 
-  // The moment each scheduled step with bytes left the peer.
-  std::vector<Clock::time_point> SendTimes() {
+  // When each scheduled step with bytes left the peer.
+  std::vector<SendRecord> SendTimes() {
     std::lock_guard<std::mutex> lock(mutex_);
     return sendTimes_;
   }
@@ -170,7 +178,7 @@ class PtyPeer {
   std::mutex mutex_;
   std::condition_variable wake_;
   bool cancelled_ = false;
-  std::vector<Clock::time_point> sendTimes_;
+  std::vector<SendRecord> sendTimes_;
 };
 
 }  // namespace ptytest
