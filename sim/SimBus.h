@@ -7,10 +7,22 @@
 // directions with its time, so tests can assert the exact bytes on the wire,
 // and it injects faults per sensor.
 //
-// Timing model: a byte written by the host counts as arrived 1.04 ms after the
-// previous one has (its wire time at 9600 baud); a sensor starts answering a
-// complete request after the turnaround time, and writes each answer byte to
-// the host when its wire time has passed.
+// Timing model: a byte written by the host counts as arrived one byte time
+// (1.04 ms at 9600 baud) after the later of its reading from the master and the
+// previous byte's arrival; a sensor starts answering a complete request (or an
+// attention byte) after the turnaround time, and writes answer byte i to the
+// host at start + (i + 1) byte times. The bus thread runs at a real-time
+// priority where the system allows it, so writes keep to their schedule within
+// a fraction of a millisecond.
+//
+// Line discipline of the sensors: an idle sensor takes a byte for an attention
+// byte only after the line has been quiet for two byte times, so the bytes of
+// another sensor's frame never wake it; an acknowledged sensor waits 100 ms for
+// its request, framed by count (the host writes a request back to back); a
+// first request byte followed by silence counts as a new attention byte, so a
+// sensor can be woken twice in a row; bytes that arrive while a sensor answers
+// are ignored (half duplex). In RS485 a request that does not begin with the
+// sensor's address sends it back to idle without an answer.
 #ifndef NIVELIX_SIMBUS_H
 #define NIVELIX_SIMBUS_H
 

@@ -31,9 +31,9 @@ TEST_F(Pacing, AnswerBytesComeAtNineThousandSixHundredBaud) {
   const auto trace = bus->Trace();
   ASSERT_EQ(trace.size(), 20u);
   for (size_t i = 1; i < 6; ++i) EXPECT_NEAR(trace[i].timeMs - trace[i - 1].timeMs, nivsim::ByteTimeMs, 0.01);
-  EXPECT_NEAR(trace[6].timeMs - trace[5].timeMs, 2.0 + nivsim::ByteTimeMs, 1.0);
-  for (size_t i = 7; i < 20; ++i) EXPECT_NEAR(trace[i].timeMs - trace[i - 1].timeMs, nivsim::ByteTimeMs, 1.0);
-  EXPECT_NEAR(trace[19].timeMs - trace[6].timeMs, 13 * nivsim::ByteTimeMs, 1.5);
+  EXPECT_NEAR(trace[6].timeMs - trace[5].timeMs, 2.0 + nivsim::ByteTimeMs, 3.0);
+  for (size_t i = 7; i < 20; ++i) EXPECT_NEAR(trace[i].timeMs - trace[i - 1].timeMs, nivsim::ByteTimeMs, 3.0);
+  EXPECT_NEAR(trace[19].timeMs - trace[6].timeMs, 13 * nivsim::ByteTimeMs, 4.0);
 }
 
 TEST_F(Pacing, TurnaroundIsSettable) {
