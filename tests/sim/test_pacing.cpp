@@ -24,7 +24,7 @@ TEST_F(Pacing, AnswerBytesComeAtNineThousandSixHundredBaud) {
   const double wire = 20 * nivsim::ByteTimeMs + 2.0;
   EXPECT_GT(times.back() - sent, wire - 0.5);
   EXPECT_LT(times.back() - sent, wire + 8.0);
-  EXPECT_GT(times.back() - times.front(), 13 * nivsim::ByteTimeMs - 3.0);
+  EXPECT_GT(times.back() - times.front(), 13 * nivsim::ByteTimeMs - 6.0);  // the host may see the first bytes late
   EXPECT_LT(times.back() - times.front(), 13 * nivsim::ByteTimeMs + 6.0);
 
   // The trace holds host arrival times and sensor write times.
