@@ -75,6 +75,16 @@ uint8_t ExchangeWithRetry(const std::string &command, int32_t expectedLength, st
   return code;
 }
 
+// Releases the port object when the library is unloaded (or the program
+// ends), so that a program unloading the library does not keep the device
+// open and locked.
+struct PortReleaser {
+  ~PortReleaser() {
+    delete LinkPort;
+    LinkPort = nullptr;
+  }
+} portReleaser;
+
 }  // namespace
 
 // ---- Port state ---------------------------------------------------------------

@@ -104,6 +104,20 @@ TEST_F(ExportsTest, FreshLibraryExportsTheSixNamesAndClosesFirst) {
   EXPECT_EQ(presence(1, 0, 1), -2);
 }
 
+TEST_F(ExportsTest, UnloadingTheLibraryReleasesAnOpenPort) {
+  nivsim::SimBus com8;
+  com8.PointCom(8);
+  {
+    FreshLibrary library;
+    ASSERT_TRUE(library.Loaded()) << ::dlerror();
+    auto openPort = library.Function<TLinkResult (*)(int32_t)>("Com72500_OpenPort");
+    ASSERT_NE(openPort, nullptr);
+    ASSERT_EQ(openPort(8), 0);
+    EXPECT_FALSE(DeviceIsFree(com8.SlavePath()));
+  }
+  EXPECT_TRUE(DeviceIsFree(com8.SlavePath()));
+}
+
 TEST_F(ExportsTest, OpeningTheOpenPortAgainKeepsItOpen) {
   nivsim::SimBus bus;
   bus.PointCom(5);
