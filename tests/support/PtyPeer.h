@@ -11,6 +11,7 @@
 #ifndef NIVELIX_TESTS_PTYPEER_H
 #define NIVELIX_TESTS_PTYPEER_H
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <chrono>
