@@ -67,8 +67,9 @@ uint8_t SensorErrorToCode(uint8_t errorByte);
 
 // Judges an answer against the request frame it answers, in the protocol's
 // order (length, error frame, checksum, echo). On CodeOk, payloadHex holds the
-// bytes between the echoed head and the checksum as hexadecimal text. Pure:
-// the fuzzer feeds it arbitrary answers.
+// bytes between the echoed head and the checksum as hexadecimal text; an
+// answer no longer than the head (whose checksum byte would be part of the
+// echo) is CodeNoAnswer. Pure: the fuzzer feeds it arbitrary answers.
 uint8_t JudgeAnswer(const std::string &request, const std::string &answer, bool rs232,
                     std::string &payloadHex);
 
@@ -77,7 +78,9 @@ uint8_t WakeSensor();
 
 // One exchange of a command frame. command is replaced by the payload text on
 // success and by the empty text on a failure after sending; it is left as it
-// was when nothing was sent. count receives the bytes received. Raises EPortSerie.
+// was when nothing was sent: CodeInvalid for an empty command or an expected
+// length below 0 or above MaxExpectedLength, CodeNoAck from the handshake.
+// count receives the bytes received. Raises EPortSerie.
 uint8_t ExchangeFrame(std::string &command, int32_t expectedLength, int32_t &count);
 
 #endif
