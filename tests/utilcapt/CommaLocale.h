@@ -36,22 +36,43 @@ class CommaLocale {
     return false;
   }
 
-  static bool CompilePrivateLocale() {
-    static int compiled = -1;  // once per test program: localedef takes a second or two
-    if (compiled < 0) {
-      const std::string dir = "/tmp/nivelix-utilcapt-locale-" + std::to_string(getuid());
-      const std::string command = "mkdir -p " + dir + " && localedef -i fr_FR -f UTF-8 " + dir +
-                                  "/fr_FR.UTF-8 >/dev/null 2>&1";
-      // localedef may warn and still write a usable locale: setlocale decides.
-      compiled = std::system(command.c_str()) != -1 ? 1 : 0;
-      setenv("LOCPATH", dir.c_str(), 1);
-    }
-    return compiled == 1;
+  static std::string PrivateDirectory() {
+    return "/tmp/nivelix-utilcapt-locale-" + std::to_string(getuid());
+  }
+
+  static bool PrivateLocaleExists() {
+    return access((PrivateDirectory() + "/fr_FR.UTF-8/LC_NUMERIC").c_str(), R_OK) == 0;
+  }
+
+  // glibc remembers a locale it failed to find, so LOCPATH is only tried once
+  // the compiled locale is there.
+  static bool TryPrivateLocale() {
+    if (!PrivateLocaleExists()) return false;
+    setenv("LOCPATH", PrivateDirectory().c_str(), 1);
+    if (TryNames()) return true;
+    unsetenv("LOCPATH");
+    return false;
+  }
+
+  // Once per directory: localedef takes a second or two, and later test
+  // processes find its result.
+  static void CompilePrivateLocale() {
+    const std::string dir = PrivateDirectory();
+    // Built aside and renamed, so that test processes running side by side
+    // never read a half-written locale. localedef may warn and still write a
+    // usable locale: setlocale decides.
+    const std::string target = dir + "/fr_FR.UTF-8";
+    const std::string aside = target + "." + std::to_string(getpid());
+    const std::string command = "mkdir -p " + dir + " && { localedef -i fr_FR -f UTF-8 " + aside +
+                                " >/dev/null 2>&1; mv -T " + aside + " " + target +
+                                " 2>/dev/null || rm -rf " + aside + "; }";
+    if (std::system(command.c_str()) == -1) return;
   }
 
   static bool Activate() {
     if (TryNames()) return true;
-    return CompilePrivateLocale() && TryNames();
+    if (!PrivateLocaleExists()) CompilePrivateLocale();
+    return TryPrivateLocale();
   }
 
   bool available_ = false;
