@@ -10,7 +10,8 @@ bash scripts/build.sh
 dir="${NIVELIX_BUILD_DIR:-build}"
 
 link=/tmp/nivelix-com1
-"$dir/sim/nivelix-sim" --rs485 --sensor a:3 --sensor a:200 --sensor b:7 --link "$link" &
+"$dir/sim/nivelix-sim" --rs485 --sensor a:3 --sensor a:200 --sensor b:7 \
+  --angle sine:12.5:40:20 --link "$link" </dev/null &
 sim=$!
 trap 'kill $sim 2>/dev/null || true' EXIT
 for _ in $(seq 50); do [ -e "$link" ] && break; sleep 0.1; done
