@@ -548,10 +548,20 @@ std::string TCapteur72500::ModeByte(uint8_t protocol, uint8_t commType) {
   return commType == 0 ? "0F" : "FF";
 }
 
-uint8_t TCapteur72500::ReadModeWord(std::string &word) {
-  word = "B1460001";
+uint8_t TCapteur72500::ReadWords(uint8_t firstRegister, int words, std::string &answer) {
+  answer = "B1" + IntToHexBytes(firstRegister) + IntToHexWidth(words, 2);
   int32_t received = 0;
-  const uint8_t failure = ExchangeFrames(word, 6, received);
+  return ExchangeFrames(answer, 4 + 2 * words, received);
+}
+
+uint8_t TCapteur72500::WriteWord(int reg, const std::string &value) {
+  std::string frame = "B0" + IntToHexBytes(reg) + value;
+  int32_t received = 0;
+  return ExchangeFrames(frame, 4, received);
+}
+
+uint8_t TCapteur72500::ReadModeWord(std::string &word) {
+  const uint8_t failure = ReadWords(0x46, 1, word);
   if (failure != FailSuccess) return failure;
   return word.size() == 4 ? FailSuccess : FailMalformed;
 }
@@ -566,9 +576,7 @@ uint8_t TCapteur72500::WriteIdentifier(uint8_t id) {
     std::string word;
     const uint8_t read = ReadModeWord(word);
     if (read != FailSuccess) return read;  // half of the word would be unknown
-    std::string frame = "B046" + word.substr(0, 2) + IntToHexBytes(id);
-    int32_t received = 0;
-    return ExchangeFrames(frame, 4, received);
+    return WriteWord(0x46, word.substr(0, 2) + IntToHexBytes(id));
   });
 }
 
@@ -582,9 +590,7 @@ uint8_t TCapteur72500::WriteProtocol(uint8_t p) {
     std::string word;
     const uint8_t read = ReadModeWord(word);
     if (read != FailSuccess) return read;
-    std::string frame = "B046" + ModeByte(p, Data.CommType) + LastTwo(word);
-    int32_t received = 0;
-    const uint8_t failure = ExchangeFrames(frame, 4, received);
+    const uint8_t failure = WriteWord(0x46, ModeByte(p, Data.CommType) + LastTwo(word));
     if (failure == FailSuccess) Data.Protocol = p;
     return failure;
   });
@@ -601,9 +607,7 @@ uint8_t TCapteur72500::WriteCommType(uint8_t t) {
     std::string word;
     const uint8_t read = ReadModeWord(word);
     if (read != FailSuccess) return read;
-    std::string frame = "B046" + ModeByte(Data.Protocol, t) + LastTwo(word);
-    int32_t received = 0;
-    return ExchangeFrames(frame, 4, received);
+    return WriteWord(0x46, ModeByte(Data.Protocol, t) + LastTwo(word));
   });
 }
 
@@ -629,9 +633,7 @@ uint8_t TCapteur72500::WriteAnalogOut(uint8_t value) {
     }
     if (value == Data.AnalogOut) return FailSuccess;
     Data.AnalogOut = value;
-    std::string frame = value == 0 ? "B047FFFF" : "B0470000";
-    int32_t received = 0;
-    return ExchangeFrames(frame, 4, received);
+    return WriteWord(0x47, value == 0 ? "FFFF" : "0000");
   });
 }
 
@@ -640,9 +642,7 @@ uint8_t TCapteur72500::WriteRegisters(std::string text, uint8_t firstRegister) {
     while (text.size() % 4 != 0) text += '0';
     uint8_t failure = FailSuccess;
     for (std::size_t i = 0; i < text.size() / 4 && failure == FailSuccess; ++i) {
-      std::string frame = "B0" + IntToHexBytes(firstRegister + i) + text.substr(4 * i, 4);
-      int32_t received = 0;
-      failure = ExchangeFrames(frame, 4, received);
+      failure = WriteWord(firstRegister + static_cast<int>(i), text.substr(4 * i, 4));
     }
     return failure;
   });
@@ -654,9 +654,8 @@ uint8_t TCapteur72500::ReadIdentifier(int32_t &identifier) {
       identifier = 0;
       return FailNotConnected;
     }
-    std::string answer = "B1460001";
-    int32_t received = 0;
-    const uint8_t failure = ExchangeFrames(answer, 6, received);
+    std::string answer;
+    const uint8_t failure = ReadWords(0x46, 1, answer);
     if (failure != FailSuccess) return failure;
     identifier = HexToInt(LastTwo(answer));
     return FailSuccess;
@@ -667,9 +666,8 @@ uint8_t TCapteur72500::ReadCommType(uint8_t &type) {
   return Guarded([&] {
     if (!Connected) return FailNotConnected;
     type = 1;
-    std::string answer = "B1460001";
-    int32_t received = 0;
-    const uint8_t failure = ExchangeFrames(answer, 6, received);
+    std::string answer;
+    const uint8_t failure = ReadWords(0x46, 1, answer);
     if (failure != FailSuccess) return failure;
     if (answer.size() != 4) return FailMalformed;
     if (answer.compare(0, 2, "0F") == 0) type = 0;
@@ -681,9 +679,8 @@ uint8_t TCapteur72500::ReadAnalogOut(uint8_t &value) {
   return Guarded([&] {
     if (!Connected) return FailNotConnected;
     value = 0;
-    std::string answer = "B1470001";
-    int32_t received = 0;
-    const uint8_t failure = ExchangeFrames(answer, 6, received);
+    std::string answer;
+    const uint8_t failure = ReadWords(0x47, 1, answer);
     if (failure != FailSuccess) return failure;
     if (answer.size() != 4) return FailMalformed;
     if (answer.compare(0, 2, "00") == 0) value = 1;
@@ -694,9 +691,8 @@ uint8_t TCapteur72500::ReadAnalogOut(uint8_t &value) {
 uint8_t TCapteur72500::ReadFullScale(double &range) {
   return Guarded([&] {
     if (!Connected) return FailNotConnected;
-    std::string answer = "B14A0002";
-    int32_t received = 0;
-    const uint8_t failure = ExchangeFrames(answer, 8, received);
+    std::string answer;
+    const uint8_t failure = ReadWords(0x4A, 2, answer);
     if (failure != FailSuccess) return failure;
     if (answer.size() != 8) return FailMalformed;
     const double k = Hex8ToFloat(answer);
@@ -711,9 +707,8 @@ uint8_t TCapteur72500::ReadFullScale(double &range) {
 uint8_t TCapteur72500::ReadFilter(double &frequency) {
   return Guarded([&] {
     if (!Connected) return FailNotConnected;
-    std::string answer = "B1420002";
-    int32_t received = 0;
-    const uint8_t failure = ExchangeFrames(answer, 8, received);
+    std::string answer;
+    const uint8_t failure = ReadWords(0x42, 2, answer);
     if (failure != FailSuccess) return failure;
     const double y = Hex8ToFloat(answer);  // 0 for an answer that is not 8 digits
     if (y == 0.0) return FailMalformed;
@@ -729,9 +724,8 @@ uint8_t TCapteur72500::ReadReference(std::string &reference) {
   return Guarded([&] {
     if (!Connected) return FailNotConnected;
     reference.clear();
-    std::string answer = "B1" + IntToHexBytes(0x53) + "0005";
-    int32_t received = 0;
-    const uint8_t failure = ExchangeFrames(answer, 14, received);
+    std::string answer;
+    const uint8_t failure = ReadWords(0x53, 5, answer);
     if (failure != FailSuccess) return failure;
     if (answer.size() != 20) return FailMalformed;
     try {
@@ -748,9 +742,8 @@ uint8_t TCapteur72500::ReadSerialNumber(int32_t &serial) {
   return Guarded([&] {
     if (!Connected) return FailNotConnected;
     serial = 0;
-    std::string answer = "B1" + IntToHexBytes(0x50) + "0003";
-    int32_t received = 0;
-    const uint8_t failure = ExchangeFrames(answer, 10, received);
+    std::string answer;
+    const uint8_t failure = ReadWords(0x50, 3, answer);
     if (failure != FailSuccess) return failure;
     if (answer.size() != 12) return FailMalformed;
     int32_t value = 0;

@@ -222,6 +222,11 @@ class TCapteur72500 : public TCapteur {
   uint8_t ReadExtraAnalogOut(uint8_t &value) override { return ReadAnalogOut(value); }
 
  private:
+  // Reads words registers from firstRegister ("B1" frame); the answer
+  // holds four digits per word. The failure number of the exchange.
+  uint8_t ReadWords(uint8_t firstRegister, int words, std::string &answer);
+  // Writes one register ("B0" frame) with a four-digit value.
+  uint8_t WriteWord(int reg, const std::string &value);
   // Reads register 0x46 (mode byte and identifier) for the writes that keep
   // half of it; 0 and four digits in word, or a failure number.
   uint8_t ReadModeWord(std::string &word);
