@@ -3,7 +3,8 @@
 # all there already. Debian 12, as root (or through sudo).
 set -euo pipefail
 
-packages=(g++ cmake ninja-build pkg-config libgtest-dev qt6-base-dev libqcustomplot-dev "$@")
+# locales: the tests build a decimal-comma locale from its sources.
+packages=(g++ cmake ninja-build pkg-config libgtest-dev qt6-base-dev libqcustomplot-dev locales "$@")
 
 missing=()
 for p in "${packages[@]}"; do
