@@ -281,9 +281,7 @@ uint8_t TCapteur::GetStatusFlag() { return StatusFlag; }
 uint8_t TCapteur::WriteIdentifier(uint8_t id) {
   return Guarded([&] {
     if (!Connected || id == Data.Identifier) return FailSuccess;
-    std::string frame = "C2" + IntToHexBytes(id) + "00";
-    int32_t received = 0;
-    const uint8_t failure = ExchangeFrames(frame, 0, received);
+    const uint8_t failure = SendCommand("C2" + IntToHexBytes(id) + "00");
     // The sensor takes the identifier and may already listen at the new
     // address: a missing or unconfirmed acknowledgement (3, 4) is normal.
     return (failure == 0 || failure == 3 || failure == 4) ? FailSuccess : FailMalformed;
@@ -296,9 +294,7 @@ uint8_t TCapteur::WriteProtocol(uint8_t p) {
       Data.Protocol = p;
       return FailSuccess;
     }
-    std::string frame = p != 0 ? "C10000" : "C00000";
-    int32_t received = 0;
-    const uint8_t failure = ExchangeFrames(frame, 0, received);
+    const uint8_t failure = SendCommand(p != 0 ? "C10000" : "C00000");
     if (failure != 0 && failure != 4) return FailMalformed;
     Data.Protocol = p;
     return FailSuccess;
@@ -312,9 +308,7 @@ uint8_t TCapteur::WriteCommType(uint8_t t) {
       return FailSuccess;
     }
     Data.CommType = t;
-    std::string frame = t == 0 ? "C50000" : "C40000";
-    int32_t received = 0;
-    ExchangeFrames(frame, 0, received);  // the sensor's answer to it is not trusted either way
+    SendCommand(t == 0 ? "C50000" : "C40000");  // the sensor's answer to it is not trusted either way
     return FailSuccess;
   });
 }
@@ -324,9 +318,7 @@ uint8_t TCapteur::WriteFilter(double f) {
     if (!Connected) return FailNotConnected;
     std::string code;
     if (!FamilyBFilterCode(f, code)) return FailConfiguration;
-    std::string frame = "DA" + code + "00";
-    int32_t received = 0;
-    const uint8_t failure = ExchangeFrames(frame, 0, received);
+    const uint8_t failure = SendCommand("DA" + code + "00");
     if (failure != 0 && failure != 4) return FailMalformed;
     Data.Filter = f;
     return FailSuccess;
@@ -336,9 +328,8 @@ uint8_t TCapteur::WriteFilter(double f) {
 uint8_t TCapteur::ReadIdentifier(int32_t &identifier) {
   return Guarded([&] {
     if (!Connected) return FailNotConnected;
-    std::string answer = "A10200";
-    int32_t received = 0;
-    const uint8_t failure = ExchangeFrames(answer, 2, received);
+    std::string answer;
+    const uint8_t failure = ReadRegister(0x02, answer);
     int32_t byte = 0;
     if (!FirstByte(answer, byte)) return FailMalformed;
     identifier = byte;
@@ -349,9 +340,8 @@ uint8_t TCapteur::ReadIdentifier(int32_t &identifier) {
 uint8_t TCapteur::ReadFullScale(double &range) {
   return Guarded([&] {
     if (!Connected) return FailNotConnected;
-    std::string answer = "A10000";
-    int32_t received = 0;
-    const uint8_t failure = ExchangeFrames(answer, 2, received);
+    std::string answer;
+    const uint8_t failure = ReadRegister(0x00, answer);
     int32_t code = 0;
     if (!FirstByte(answer, code)) {
       // No range code: a failed exchange tells why (and leaves the range as
@@ -369,9 +359,8 @@ uint8_t TCapteur::ReadFullScale(double &range) {
 uint8_t TCapteur::ReadFilter(double &frequency) {
   return Guarded([&] {
     if (!Connected) return FailNotConnected;
-    std::string answer = "A10B00";
-    int32_t received = 0;
-    const uint8_t failure = ExchangeFrames(answer, 2, received);
+    std::string answer;
+    const uint8_t failure = ReadRegister(0x0B, answer);
     int32_t code = 0;
     if (!FirstByte(answer, code)) return FailMalformed;
     frequency = FamilyBFilterFrequency(code);
@@ -383,9 +372,8 @@ uint8_t TCapteur::ReadCommType(uint8_t &type) {
   return Guarded([&] {
     if (!Connected) return FailNotConnected;
     type = 1;
-    std::string answer = "A10400";
-    int32_t received = 0;
-    const uint8_t failure = ExchangeFrames(answer, 2, received);
+    std::string answer;
+    const uint8_t failure = ReadRegister(0x04, answer);
     if (answer.size() < 2) return FailMalformed;
     if (answer.compare(0, 2, "00") == 0) type = 0;
     return failure;
@@ -398,9 +386,8 @@ uint8_t TCapteur::ReadReference(std::string &reference) {
     if (!Connected) return FailNotConnected;
     uint8_t result = FailSuccess;
     for (int k = 0; k < 6; ++k) {
-      std::string answer = "A1" + IntToHexBytes(0x10 + k) + "00";
-      int32_t received = 0;
-      result = ExchangeFrames(answer, 2, received);
+      std::string answer;
+      result = ReadRegister(static_cast<uint8_t>(0x10 + k), answer);
       if (answer.size() < 2) {
         result = FailMalformed;  // one character missing; the others are still worth having
         continue;
@@ -418,9 +405,8 @@ uint8_t TCapteur::ReadSerialNumber(int32_t &serial) {
     std::string text;
     uint8_t result = FailSuccess;
     for (int k = 0; k < 5; ++k) {
-      std::string answer = "A1" + IntToHexBytes(0x20 + k) + "00";
-      int32_t received = 0;
-      result = ExchangeFrames(answer, 2, received);
+      std::string answer;
+      result = ReadRegister(static_cast<uint8_t>(0x20 + k), answer);
       if (answer.size() < 2) {
         serial = 0;
         return FailMalformed;
@@ -430,6 +416,17 @@ uint8_t TCapteur::ReadSerialNumber(int32_t &serial) {
     serial = LenientToInt(text);
     return result;
   });
+}
+
+uint8_t TCapteur::ReadRegister(uint8_t reg, std::string &answer) {
+  answer = "A1" + IntToHexBytes(reg) + "00";
+  int32_t received = 0;
+  return ExchangeFrames(answer, 2, received);
+}
+
+uint8_t TCapteur::SendCommand(std::string frame) {
+  int32_t received = 0;
+  return ExchangeFrames(frame, 0, received);
 }
 
 uint8_t TCapteur::ReadExtraAnalogOut(uint8_t &) { return FailSuccess; }
@@ -560,10 +557,10 @@ uint8_t TCapteur72500::WriteWord(int reg, const std::string &value) {
   return ExchangeFrames(frame, 4, received);
 }
 
-uint8_t TCapteur72500::ReadModeWord(std::string &word) {
-  const uint8_t failure = ReadWords(0x46, 1, word);
+uint8_t TCapteur72500::ReadWholeWords(uint8_t firstRegister, int words, std::string &answer) {
+  const uint8_t failure = ReadWords(firstRegister, words, answer);
   if (failure != FailSuccess) return failure;
-  return word.size() == 4 ? FailSuccess : FailMalformed;
+  return answer.size() == static_cast<std::size_t>(4 * words) ? FailSuccess : FailMalformed;
 }
 
 uint8_t TCapteur72500::WriteIdentifier(uint8_t id) {
@@ -574,7 +571,7 @@ uint8_t TCapteur72500::WriteIdentifier(uint8_t id) {
     }
     if (id == Data.Identifier) return FailSuccess;
     std::string word;
-    const uint8_t read = ReadModeWord(word);
+    const uint8_t read = ReadWholeWords(0x46, 1, word);
     if (read != FailSuccess) return read;  // half of the word would be unknown
     return WriteWord(0x46, word.substr(0, 2) + IntToHexBytes(id));
   });
@@ -588,7 +585,7 @@ uint8_t TCapteur72500::WriteProtocol(uint8_t p) {
     }
     if (p == Data.Protocol) return FailSuccess;
     std::string word;
-    const uint8_t read = ReadModeWord(word);
+    const uint8_t read = ReadWholeWords(0x46, 1, word);
     if (read != FailSuccess) return read;
     const uint8_t failure = WriteWord(0x46, ModeByte(p, Data.CommType) + LastTwo(word));
     if (failure == FailSuccess) Data.Protocol = p;
@@ -605,7 +602,7 @@ uint8_t TCapteur72500::WriteCommType(uint8_t t) {
     if (t == Data.CommType) return FailSuccess;
     Data.CommType = t;
     std::string word;
-    const uint8_t read = ReadModeWord(word);
+    const uint8_t read = ReadWholeWords(0x46, 1, word);
     if (read != FailSuccess) return read;
     return WriteWord(0x46, ModeByte(Data.Protocol, t) + LastTwo(word));
   });
@@ -667,9 +664,8 @@ uint8_t TCapteur72500::ReadCommType(uint8_t &type) {
     if (!Connected) return FailNotConnected;
     type = 1;
     std::string answer;
-    const uint8_t failure = ReadWords(0x46, 1, answer);
+    const uint8_t failure = ReadWholeWords(0x46, 1, answer);
     if (failure != FailSuccess) return failure;
-    if (answer.size() != 4) return FailMalformed;
     if (answer.compare(0, 2, "0F") == 0) type = 0;
     return FailSuccess;
   });
@@ -680,9 +676,8 @@ uint8_t TCapteur72500::ReadAnalogOut(uint8_t &value) {
     if (!Connected) return FailNotConnected;
     value = 0;
     std::string answer;
-    const uint8_t failure = ReadWords(0x47, 1, answer);
+    const uint8_t failure = ReadWholeWords(0x47, 1, answer);
     if (failure != FailSuccess) return failure;
-    if (answer.size() != 4) return FailMalformed;
     if (answer.compare(0, 2, "00") == 0) value = 1;
     return FailSuccess;
   });
@@ -692,9 +687,8 @@ uint8_t TCapteur72500::ReadFullScale(double &range) {
   return Guarded([&] {
     if (!Connected) return FailNotConnected;
     std::string answer;
-    const uint8_t failure = ReadWords(0x4A, 2, answer);
+    const uint8_t failure = ReadWholeWords(0x4A, 2, answer);
     if (failure != FailSuccess) return failure;
-    if (answer.size() != 8) return FailMalformed;
     const double k = Hex8ToFloat(answer);
     // Our own choice: a sensor without a range coefficient is taken as the
     // widest range, 70 degrees, in mRad like every other range (the value in
@@ -725,9 +719,8 @@ uint8_t TCapteur72500::ReadReference(std::string &reference) {
     if (!Connected) return FailNotConnected;
     reference.clear();
     std::string answer;
-    const uint8_t failure = ReadWords(0x53, 5, answer);
+    const uint8_t failure = ReadWholeWords(0x53, 5, answer);
     if (failure != FailSuccess) return failure;
-    if (answer.size() != 20) return FailMalformed;
     try {
       reference = RegisterText(answer);
     } catch (...) {
@@ -743,9 +736,8 @@ uint8_t TCapteur72500::ReadSerialNumber(int32_t &serial) {
     if (!Connected) return FailNotConnected;
     serial = 0;
     std::string answer;
-    const uint8_t failure = ReadWords(0x50, 3, answer);
+    const uint8_t failure = ReadWholeWords(0x50, 3, answer);
     if (failure != FailSuccess) return failure;
-    if (answer.size() != 12) return FailMalformed;
     int32_t value = 0;
     if (!StrictToInt(RegisterText(answer), value)) return FailConfiguration;
     serial = value;

@@ -144,6 +144,11 @@ class TCapteur {
   // ReadAll's sequence, shared by both families: the family A version reads
   // the analog output too and closes twice.
   uint8_t ReadAllSequence(bool withAnalogOut, int closings);
+  // Reads one family B register ("A1 rr 00"); the answer's first two digits
+  // are its byte. The failure number of the exchange.
+  uint8_t ReadRegister(uint8_t reg, std::string &answer);
+  // Sends one family B write command, once (expected length 0).
+  uint8_t SendCommand(std::string frame);
   // Family A's extra read; only reached through ReadAllSequence.
   virtual uint8_t ReadExtraAnalogOut(uint8_t &value);
   // The low byte of Identifier, as the link libraries take it.
@@ -227,9 +232,8 @@ class TCapteur72500 : public TCapteur {
   uint8_t ReadWords(uint8_t firstRegister, int words, std::string &answer);
   // Writes one register ("B0" frame) with a four-digit value.
   uint8_t WriteWord(int reg, const std::string &value);
-  // Reads register 0x46 (mode byte and identifier) for the writes that keep
-  // half of it; 0 and four digits in word, or a failure number.
-  uint8_t ReadModeWord(std::string &word);
+  // ReadWords, then 2 when the answer is not four digits per word.
+  uint8_t ReadWholeWords(uint8_t firstRegister, int words, std::string &answer);
   // The mode byte for a protocol and a communication type.
   static std::string ModeByte(uint8_t protocol, uint8_t commType);
 };
