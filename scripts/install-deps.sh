@@ -4,7 +4,7 @@
 set -euo pipefail
 
 # locales: the tests build a decimal-comma locale from its sources.
-packages=(g++ cmake ninja-build pkg-config libgtest-dev qt6-base-dev libqcustomplot-dev locales "$@")
+packages=(g++ cmake ninja-build pkg-config libgtest-dev qt6-base-dev libqcustomplot-dev locales xvfb xdotool "$@")
 
 missing=()
 for p in "${packages[@]}"; do

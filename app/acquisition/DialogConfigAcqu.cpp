@@ -1,0 +1,7 @@
+#include "DialogConfigAcqu.h"
+
+TConfigAcquisition::TConfigAcquisition(QWidget *parent) : QDialog(parent) {
+  setObjectName("ConfigAcquisition");
+}
+
+TConfigAcquisition::~TConfigAcquisition() = default;

@@ -1,0 +1,7 @@
+#include "DialogCapteur.h"
+
+TFenetreCapteur::TFenetreCapteur(QWidget *parent) : QDialog(parent) {
+  setObjectName("FenetreCapteur");
+}
+
+TFenetreCapteur::~TFenetreCapteur() = default;

@@ -1,0 +1,80 @@
+// globales: the program's global variables: the settings in force and the
+// dialog's working copy, the sensor list and the acquisition frame.
+//
+// The settings record is the very image stored in "ruzazazo.cfg": 532 bytes,
+// little-endian, fields at fixed offsets. Existing files are read as they
+// are, so the layout must never change.
+#ifndef NIVELIX_GLOBALES_H
+#define NIVELIX_GLOBALES_H
+
+#include <cstdint>
+
+#include <QString>
+
+class TlistCapteur;
+class TFrameAcquisition;
+
+static_assert(__BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__,
+              "SettingsRecord is stored as the host's image: little-endian only");
+
+#pragma pack(push, 1)
+// One length byte and up to 255 text bytes. Bytes after the text are not
+// significant: a shorter text is written over a longer one without clearing
+// the tail.
+struct ShortString {
+  uint8_t Length;
+  char Text[255];
+};
+
+struct SettingsRecord {
+  int32_t Reserved;           // 255 in a record made by the program; kept as read
+  int32_t PortNumber;         // 1..8 for "COM1".."COM8"
+  uint8_t LinkType;           // 1 RS232, 0 RS485
+  ShortString DisplayFont;    // face name of the live angle display
+  uint8_t Padding1[3];
+  int32_t DisplayFontHeight;  // pixels
+  uint8_t AngleUnit;          // 0 "mRad", 1 "Deg", 2 "%", 3 "mm/m"
+  ShortString AcquisitionFile;
+  uint8_t DateFormat;         // DateOrder below
+  uint8_t Padding2[2];
+};
+#pragma pack(pop)
+
+static_assert(sizeof(SettingsRecord) == 532, "the file record is 532 bytes");
+static_assert(offsetof(SettingsRecord, DisplayFont) == 9, "record layout");
+static_assert(offsetof(SettingsRecord, DisplayFontHeight) == 268, "record layout");
+static_assert(offsetof(SettingsRecord, AngleUnit) == 272, "record layout");
+static_assert(offsetof(SettingsRecord, AcquisitionFile) == 273, "record layout");
+static_assert(offsetof(SettingsRecord, DateFormat) == 529, "record layout");
+
+// Values of SettingsRecord::LinkType.
+enum LinkKind : uint8_t { LinkRs485 = 0, LinkRs232 = 1 };
+
+// Values of SettingsRecord::DateFormat: the order of a date in acquisition files.
+enum DateOrder : uint8_t { DateDayMonthYear = 0, DateMonthDayYear = 1, DateYearMonthDay = 2 };
+
+// The text of a short string. Its bytes are read in the locale's encoding
+// (UTF-8 here); bytes that do not decode in it are read as Latin-1.
+QString ShortStringText(const ShortString &s);
+
+// Writes text over s: the length byte and the text bytes in the locale's
+// encoding, cut at 255 bytes on a character boundary. The tail after the new
+// text keeps whatever it held.
+void SetShortStringText(ShortString &s, const QString &text);
+
+// The settings in force, read by every part of the program.
+extern SettingsRecord Settings;
+// The configuration dialog's working copy; only that dialog writes it.
+extern SettingsRecord PendingSettings;
+
+// The sensors found by the last scan; created and destroyed by the main window.
+extern TlistCapteur *SensorList;
+// The one acquisition frame shown in the main window, or nullptr.
+extern TFrameAcquisition *AcquisitionFrame;
+
+// Fills Settings with the defaults, reads record 0 of "ruzazazo.cfg" over
+// them and makes PendingSettings a copy. Failures are reported in a message
+// box; the defaults then stay in force.
+void LoadSettings();
+
+#endif
