@@ -1,0 +1,212 @@
+// ThScrute: the bus scan.
+#include "ThScrute.h"
+
+#include <array>
+#include <chrono>
+#include <memory>
+#include <thread>
+
+#include "ListeCapteurs.h"
+
+bool StopRequested = false;
+bool ScanIdle = false;
+std::string ScanStatus;
+int32_t ScanProgress = 0;
+SensorData LastSensorData;
+
+namespace {
+
+ScanShell *shell = nullptr;
+
+constexpr int FirstAddress = 1;
+constexpr int LastAddress = 255;
+
+void PauseMs(int ms) { std::this_thread::sleep_for(std::chrono::milliseconds(ms)); }
+
+enum class Family { A, B };
+
+// A sensor object for one try: the family to try, on the line of the
+// settings in force; on RS485 at address, on RS232 at its creation
+// identifier 1.
+std::unique_ptr<TCapteur> SetUpSensor(Family family, int address) {
+  std::unique_ptr<TCapteur> sensor;
+  if (family == Family::A)
+    sensor = std::make_unique<TCapteur72500>();
+  else
+    sensor = std::make_unique<TCapteur>();
+  const uint8_t linkType = shell->ScanLinkType();
+  sensor->Data.Protocol = linkType;
+  sensor->SetPort(static_cast<uint8_t>(shell->ScanPortNumber()));
+  if (linkType == ScanLinkRs485) sensor->Data.Identifier = address;
+  return sensor;
+}
+
+void Status(ScanText text, const std::string &suffix = std::string()) {
+  ScanStatus = shell->ScanTextOf(text) + suffix;
+  ShowScanStatus();
+}
+
+void Progress(int32_t percent) {
+  ScanProgress = percent;
+  ShowScanProgress();
+}
+
+// Adds a copy of the sensor read to the list and shows its line.
+void Keep(const TCapteur &sensor) {
+  shell->ScanSensorList()->AddSensor(sensor.Data, sensor.Port);
+  LastSensorData = sensor.Data;
+  AddScanLine();
+}
+
+// The one sensor of a point-to-point line. Returns whether one was found;
+// last is the last sensor object used.
+bool ScanRs232(std::unique_ptr<TCapteur> &last) {
+  const std::string linkName = "RS232";
+  Progress(30);
+  last = SetUpSensor(Family::A, 1);
+  uint8_t r = last->ReadAll();
+  Progress(60);
+  if (r == FailSuccess)
+    Status(ScanText::ConnectionA, linkName);
+  else if (r == FailConfiguration)
+    Status(ScanText::ConfigError);
+  if (r != FailSuccess && r != FailConfiguration) {
+    last = SetUpSensor(Family::B, 1);
+    r = last->ReadAll();
+    Progress(100);
+    if (r == FailSuccess)
+      Status(ScanText::ConnectionB, linkName);
+    else if (r == FailConfiguration)
+      Status(ScanText::ConfigError);
+  }
+  // On a point-to-point line a sensor whose configuration cannot be decoded
+  // is still the one sensor there: the user can rewrite its configuration.
+  if (r != FailSuccess && r != FailConfiguration) return false;
+  Keep(*last);
+  return true;
+}
+
+// Presence sweep over every address, then a read of each address that
+// answered. Returns whether any address answered.
+bool ScanRs485(std::unique_ptr<TCapteur> &last) {
+  const std::string linkName = "RS485";
+  bool found = false;
+  Status(ScanText::Scanning);
+  std::array<bool, LastAddress + 1> answered{};
+
+  last = SetUpSensor(Family::A, FirstAddress);
+  last->OpenPort();  // a port that cannot be opened makes every address silent
+  for (int address = FirstAddress; address <= LastAddress; ++address) {
+    last->Data.Identifier = address;
+    if (last->TestPresence() == FailSuccess) {
+      answered[static_cast<std::size_t>(address)] = true;
+      found = true;
+    } else {
+      PauseMs(ScanSilentPauseMs);
+    }
+    Progress(SweepProgress(address));
+    if (StopRequested) break;
+  }
+  last->ClosePort();
+
+  // The reading does not look at StopRequested: the addresses found so far
+  // are always read.
+  for (int address = FirstAddress; address <= LastAddress; ++address) {
+    if (!answered[static_cast<std::size_t>(address)]) continue;
+    PauseMs(ScanReadPauseMs);
+    last = SetUpSensor(Family::A, address);
+    uint8_t r = last->ReadAll();
+    if (r == FailSuccess) {
+      Keep(*last);
+      Status(ScanText::ConnectionA, linkName);
+      continue;
+    }
+    // A family A sensor with an undecodable configuration is not kept on a
+    // bus, and it is no family B sensor either.
+    if (r == FailConfiguration) {
+      Status(ScanText::ConfigError);
+      continue;
+    }
+    last = SetUpSensor(Family::B, address);
+    r = last->ReadAll();
+    if (r == FailSuccess) {
+      Keep(*last);
+      Status(ScanText::ConnectionB, linkName);
+    } else if (r == FailConfiguration) {
+      Status(ScanText::ConfigError);
+    } else {
+      Status(ScanText::ConnectionError);
+      answered[static_cast<std::size_t>(address)] = false;
+    }
+  }
+  return found;
+}
+
+}  // namespace
+
+void SetScanShell(ScanShell *s) { shell = s; }
+ScanShell *CurrentScanShell() { return shell; }
+
+int32_t SweepProgress(int address) { return (address * 100 + 127) / 255; }
+
+std::string SensorLineText(const SensorData &data) {
+  return data.Reference + " n\u00B0" + std::to_string(data.SerialNumber);
+}
+
+void ScanLine() {
+  if (shell == nullptr || shell->ScanSensorList() == nullptr) return;
+  StopRequested = false;
+  bool found = false;
+  std::unique_ptr<TCapteur> last;
+  const uint8_t linkType = shell->ScanLinkType();
+  if (linkType == ScanLinkRs232)
+    found = ScanRs232(last);
+  else if (linkType == ScanLinkRs485)
+    found = ScanRs485(last);
+  if (!found) Status(ScanText::NoSensor);
+
+  shell->DiscardAcquisitionFrame();
+  // The port of the last family used may still be held by its library
+  // (family A when nothing was tried at all).
+  if (!last) last = std::make_unique<TCapteur72500>();
+  last->ClosePort();
+  last.reset();
+
+  Progress(0);
+  ScanIdle = true;
+  ShowScanState();
+  PublishSensors();
+}
+
+void RequestStop() { StopRequested = true; }
+
+void ShowScanStatus() {
+  if (!shell) return;
+  shell->SetScanStatus(ScanStatus);
+  shell->ProcessPendingEvents();
+}
+
+void ShowScanProgress() {
+  if (!shell) return;
+  shell->SetScanProgress(ScanProgress);
+  shell->ProcessPendingEvents();
+}
+
+void ShowScanState() {
+  if (!shell) return;
+  shell->SetScanState(ScanIdle);
+  shell->ProcessPendingEvents();
+}
+
+void AddScanLine() {
+  if (!shell) return;
+  shell->AppendScanLine(SensorLineText(LastSensorData));
+  shell->ProcessPendingEvents();
+}
+
+void PublishSensors() {
+  if (!shell || !shell->ScanSensorList()) return;
+  TlistCapteur *list = shell->ScanSensorList();
+  for (int i = 0; i < list->Count(); ++i) shell->AddSensorReadingItem(list->GetSensor(i));
+  shell->ProcessPendingEvents();
+}
