@@ -72,9 +72,53 @@ extern TlistCapteur *SensorList;
 // The one acquisition frame shown in the main window, or nullptr.
 extern TFrameAcquisition *AcquisitionFrame;
 
+// The settings file, looked up in the current directory at every access.
+constexpr const char *SettingsFileName = "ruzazazo.cfg";
+
+// A record holding the defaults: reserved 255, COM1, RS232, "Courier New"
+// 54 pixels high, unit "Deg", the acquisition file "Acquisition.txt" in the
+// current directory at this moment, dates year/month/day.
+SettingsRecord DefaultSettings();
+
 // Fills Settings with the defaults, reads record 0 of "ruzazazo.cfg" over
-// them and makes PendingSettings a copy. Failures are reported in a message
-// box; the defaults then stay in force.
-void LoadSettings();
+// them and makes PendingSettings a copy. A missing file is created holding
+// the defaults. Any other failure (no access, a file shorter than one record,
+// a read error) is reported in a message box; the defaults then stay in
+// force and the file is left as it is. Returns false after a failure.
+bool LoadSettings();
+
+// Copies PendingSettings into Settings (the configuration dialog's apply).
+void ApplyPendingSettings();
+
+// Writes Settings as record 0 of "ruzazazo.cfg" and the previous record 0 as
+// record 1; records beyond the second are left as they are. In two steps so
+// that the main window can enable its menus between them:
+//   TSettingsSave save;
+//   if (save.ReadPrevious()) { ...; save.WriteRecords(); }
+// A failure is reported in a message box with the system's error text and
+// ends the save; Settings stays in force either way. A file that exists but
+// cannot be opened is never created anew, so its content is not lost.
+class TSettingsSave {
+ public:
+  TSettingsSave() = default;
+  ~TSettingsSave();
+  TSettingsSave(const TSettingsSave &) = delete;
+  TSettingsSave &operator=(const TSettingsSave &) = delete;
+
+  // Opens the file (creates it when there is none) and reads its record 0
+  // as the previous record; a new file takes Settings as the previous one.
+  // False after a failure, which leaves the file unchanged.
+  bool ReadPrevious();
+  // Writes Settings and the previous record at the start of the file and
+  // closes it. False after a failure (or when ReadPrevious did not succeed).
+  bool WriteRecords();
+
+ private:
+  int m_fd = -1;
+  SettingsRecord m_previous{};
+};
+
+// Both steps of TSettingsSave at once; false after a reported failure.
+bool SaveSettings();
 
 #endif

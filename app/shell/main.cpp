@@ -1,0 +1,20 @@
+// The program entry: the application titled "Nivelix", the six windows
+// created once in their order, the main window shown, the event loop.
+// Nothing talks to a sensor here: the user starts from the configuration.
+#include <QApplication>
+
+#include "Illustrations.h"
+#include "langue.h"
+#include "principale.h"
+
+int main(int argc, char **argv) {
+  QApplication app(argc, argv);
+  QApplication::setApplicationName(Langue(TxtAppTitle));
+  QApplication::setWindowIcon(ProgramIcon());
+
+  CreateWindows();
+  FenetrePrincipale->show();
+  const int result = QApplication::exec();
+  DestroyWindows();
+  return result;
+}
