@@ -84,6 +84,21 @@ std::string HexToBytesAnyCase(const std::string &text) {
   return PairsToBytes(text, HexToIntAnyCase);
 }
 
+int HexDigitValue(char c) {
+  if (c >= '0' && c <= '9') return c - '0';
+  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+  return -1;
+}
+
+// ---- Frame checksum ----------------------------------------------------------
+
+uint8_t FrameChecksum(const std::string &bytes) {
+  uint8_t sum = 0;
+  for (unsigned char byte : bytes) sum ^= byte;
+  return sum;
+}
+
 // ---- Sensor float code -------------------------------------------------------
 
 std::string FloatToHex8(double value) {

@@ -42,6 +42,15 @@ std::string HexToBytes(const std::string &text);
 // As HexToBytes, reading lower-case digits too (the link libraries' copy).
 std::string HexToBytesAnyCase(const std::string &text);
 
+// The value of one hexadecimal digit, either case; -1 for any other character.
+int HexDigitValue(char c);
+
+// ---- Frame checksum ----------------------------------------------------------
+
+// XOR of every byte: the checksum byte that ends the frames of both sensor
+// families. 0 for no bytes.
+uint8_t FrameChecksum(const std::string &bytes);
+
 // ---- Sensor float code -------------------------------------------------------
 
 // 8 digits: biased exponent byte, then the sign bit with the 23 fraction bits.

@@ -3,7 +3,8 @@
 //
 // Every function here is pure, so the whole judging of an answer can be tried
 // on made-up bytes. Header only: libcom72800.so compiles it in (hidden), and
-// the tests include it directly without needing the library's inside.
+// the tests include it directly without needing the library's inside. The hex
+// text and the checksum are those of UtilCapt, shared with family A.
 #ifndef NIVELIX_FAMILYBFRAMES_H
 #define NIVELIX_FAMILYBFRAMES_H
 
@@ -12,6 +13,7 @@
 #include <string>
 
 #include "TypesCom72500.h"
+#include "UtilCapt.h"
 
 namespace frameb {
 
@@ -38,13 +40,6 @@ constexpr int32_t MaxExpectedDigits = 254;
 constexpr const char *MeasurementCommand = "900000";
 constexpr int32_t MeasurementDigits = 8;
 
-inline int HexDigitValue(char c) {
-  if (c >= '0' && c <= '9') return c - '0';
-  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-  return -1;
-}
-
 // The three command bytes of a command text of exactly six hexadecimal digits
 // (either case). False, with bytes left empty, for a null pointer, an empty
 // text, an odd number of digits, any other length or a non-hexadecimal character.
@@ -65,29 +60,10 @@ inline bool ParseCommand(const char *text, std::string &bytes) {
   return true;
 }
 
-// Each byte as two upper-case digits.
-inline std::string ToHexText(const std::string &bytes) {
-  static const char digits[] = "0123456789ABCDEF";
-  std::string text;
-  text.reserve(bytes.size() * 2);
-  for (unsigned char b : bytes) {
-    text.push_back(digits[b >> 4]);
-    text.push_back(digits[b & 0x0F]);
-  }
-  return text;
-}
-
-// XOR of every byte; 0 for no bytes.
-inline uint8_t Checksum(const std::string &bytes) {
-  uint8_t sum = 0;
-  for (unsigned char b : bytes) sum ^= b;
-  return sum;
-}
-
 // Whether the last byte is the checksum of the bytes before it (false when empty).
 inline bool ChecksumHolds(const std::string &frame) {
   if (frame.empty()) return false;
-  return Checksum(frame.substr(0, frame.size() - 1)) == static_cast<uint8_t>(frame.back());
+  return FrameChecksum(frame.substr(0, frame.size() - 1)) == static_cast<uint8_t>(frame.back());
 }
 
 // Bytes in front of an answer's payload: the address on RS485, then the echo
@@ -99,7 +75,7 @@ inline std::string BuildRequest(const std::string &commandBytes, bool rs232, uin
   std::string frame;
   if (!rs232) frame.push_back(static_cast<char>(address));
   frame += commandBytes;
-  frame.push_back(static_cast<char>(Checksum(frame)));
+  frame.push_back(static_cast<char>(FrameChecksum(frame)));
   return frame;
 }
 
@@ -170,7 +146,7 @@ inline int32_t JudgeAnswer(const std::string &request, const std::string &answer
   if (answer.size() != AnswerLength(expectedDigits, rs232)) return LINK_NO_ANSWER;
   if (!ChecksumHolds(answer)) return LINK_CHECKSUM;
   if (answer.compare(0, head, request, 0, head) != 0) return LINK_NO_ANSWER;
-  payloadHex = ToHexText(answer.substr(head, answer.size() - head - 1));
+  payloadHex = BytesToHex(answer.substr(head, answer.size() - head - 1));
   return LINK_OK;
 }
 

@@ -1,7 +1,8 @@
 /* com72800: link library of the family B inclinometers (KV72800).
  *
  * The same five functions, argument lists and port rules as com72500 (see
- * com72500.h); the frames are those of docs/family-b-protocol.md. */
+ * com72500.h), a hung-up port opened again by the next call included; the
+ * frames are those of docs/family-b-protocol.md. */
 #ifndef NIVELIX_COM72800_H
 #define NIVELIX_COM72800_H
 
@@ -14,7 +15,7 @@ extern "C" {
 /* Opens COM<port> for the following calls.
  * Returns:
  *   0   the port is open; opening the port that is already open succeeds
- *       without closing or reopening it;
+ *       without closing or reopening it, unless its line has hung up;
  *  -2   the port cannot be opened (no device, held by another program); the
  *       port that was open before, if another, has been closed. */
 TLinkResult Com72800_OpenPort(int32_t port);
@@ -35,9 +36,10 @@ TLinkResult Com72800_Presence(int32_t port, int32_t mode, int32_t address);
  * the echoed command byte: 0 for a write, 2 for a read, at most 254. Opens the
  * port for the call when it is closed and closes it again on every path.
  * answer (256 bytes) receives the payload as upper-case hexadecimal text on
- * success and the empty text on every failure; *receivedCount (may be null)
- * the number of bytes received after the handshake, address and checksum
- * included, 0 when no request was sent.
+ * success and the empty text on every failure; *receivedCount the number of
+ * bytes received after the handshake, address and checksum included, 0 when
+ * no request was sent. A null answer or receivedCount gives -6 with nothing
+ * sent (the other of the two, when given, is filled as for -6).
  * Returns:
  *   0   a full answer with the right checksum and echo;
  *  -2   the port cannot be opened, or the serial layer failed (adapter unplugged);
@@ -46,7 +48,8 @@ TLinkResult Com72800_Presence(int32_t port, int32_t mode, int32_t address);
  *  -4   no acknowledgement of the attention byte;
  *  -5   a write (expectedLength 0) got nothing back after the handshake;
  *  -6   invalid request: command not exactly six hexadecimal digits,
- *       expectedLength outside 0..254, or no answer buffer; nothing is sent;
+ *       expectedLength outside 0..254, no answer buffer or no count pointer;
+ *       nothing is sent;
  *  -7   wrong answer checksum, or the sensor found the request's checksum wrong;
  *  -9   the sensor does not know the command;
  *  -10  the sensor refused the value or register. */

@@ -1,20 +1,22 @@
 // uCom72800: the family B link library.
 //
 // The port, its line settings and the attention handshake are those of the
-// family A library, whose core is compiled into this library with its own copy
-// of the global state; only the frames differ (FamilyBFrames.h). Every export
-// catches everything: a failure of the serial layer becomes -2, and nothing
-// escapes across the C boundary.
+// family A library: the shared port core (link/LinkCore.h) is linked into this
+// library with its own copy of the port state; only the frames differ
+// (FamilyBFrames.h). Every export catches everything: a failure of the serial
+// layer becomes -2, and nothing escapes across the C boundary.
 #include "com72800.h"
 
 #include <cstring>
 #include <string>
 
 #include "FamilyBFrames.h"
+#include "LinkCore.h"
 #include "UtilCapt.h"
-#include "uCom72500.h"
 
 namespace {
+
+constexpr int MeasurementAttempts = 2;
 
 // Reads up to count bytes within the line's read timeouts.
 std::string ReadAnswerBytes(std::size_t count) {
@@ -45,31 +47,6 @@ int32_t ExchangeOnce(const std::string &commandBytes, int32_t expectedDigits,
   return frameb::JudgeAnswer(request, answer, Rs232Mode, expectedDigits, payloadHex);
 }
 
-// Opens the port for one call when it is closed; closes it again when the call
-// ends, whichever way it ends.
-class PortForCall {
- public:
-  PortForCall() : openedHere_(!LinkPort->Connected()) {}
-  ~PortForCall() {
-    if (!openedHere_) return;
-    try {
-      DisconnectPort();
-    } catch (...) {
-    }
-  }
-  PortForCall(const PortForCall &) = delete;
-  PortForCall &operator=(const PortForCall &) = delete;
-
-  // LINK_OK when the port is open, LINK_PORT_FAILURE when it cannot be opened.
-  int32_t Open() const {
-    if (openedHere_ && ConnectPort() != CodeOk) return LINK_PORT_FAILURE;
-    return LINK_OK;
-  }
-
- private:
-  bool openedHere_;
-};
-
 void WriteAnswerText(char *answer, const std::string &text) {
   std::memcpy(answer, text.c_str(), text.size() + 1);
 }
@@ -79,37 +56,14 @@ void WriteAnswerText(char *answer, const std::string &text) {
 extern "C" {
 
 __attribute__((visibility("default"))) TLinkResult Com72800_OpenPort(int32_t port) {
-  try {
-    EnsurePort();
-    const std::string name = PortName(port);
-    if (name != LinkPort->Port()) {
-      DisconnectPort();
-      LinkPort->SetPort(name);
-    }
-    return ConnectPort() == CodeOk ? LINK_OK : LINK_PORT_FAILURE;
-  } catch (...) {
-    return LINK_PORT_FAILURE;
-  }
+  return OpenPortCall(port);
 }
 
-__attribute__((visibility("default"))) void Com72800_ClosePort(void) {
-  try {
-    EnsurePort();
-    DisconnectPort();
-  } catch (...) {
-  }
-}
+__attribute__((visibility("default"))) void Com72800_ClosePort(void) { ClosePortCall(); }
 
 __attribute__((visibility("default"))) TLinkResult Com72800_Presence(int32_t port, int32_t mode,
                                                                     int32_t address) {
-  try {
-    EnsurePort();
-    SelectPort(port, mode, address);
-    if (!LinkPort->Connected()) return LINK_PORT_FAILURE;
-    return WakeSensor() == CodeOk ? LINK_OK : LINK_NO_ACK;
-  } catch (...) {
-    return LINK_PORT_FAILURE;
-  }
+  return PresenceCall(port, mode, address);
 }
 
 __attribute__((visibility("default"))) TLinkResult Com72800_EchangeTrames(
@@ -119,13 +73,13 @@ __attribute__((visibility("default"))) TLinkResult Com72800_EchangeTrames(
   std::string payloadHex;
   int32_t result = LINK_INVALID;
   std::string commandBytes;
-  if (answer != nullptr && frameb::ParseCommand(command, commandBytes) &&
+  if (answer != nullptr && receivedCount != nullptr && frameb::ParseCommand(command, commandBytes) &&
       frameb::ExpectedDigitsValid(expectedLength)) {
     try {
       EnsurePort();
       SelectPort(port, mode, address);
       PortForCall portForCall;
-      result = portForCall.Open();
+      result = CodeToLinkResult(portForCall.Open());
       if (result == LINK_OK) result = ExchangeOnce(commandBytes, expectedLength, payloadHex, count);
     } catch (...) {
       result = LINK_PORT_FAILURE;
@@ -148,11 +102,11 @@ __attribute__((visibility("default"))) TLinkResult Com72800_LitMesure(double *me
     EnsurePort();
     SelectPort(port, mode, address);
     PortForCall portForCall;
-    int32_t result = portForCall.Open();
+    int32_t result = CodeToLinkResult(portForCall.Open());
     if (result != LINK_OK) return result;
     std::string floatCode;
     int32_t count = 0;
-    for (int attempt = 0; attempt < 2; ++attempt) {
+    for (int attempt = 0; attempt < MeasurementAttempts; ++attempt) {
       result = ExchangeOnce(commandBytes, frameb::MeasurementDigits, floatCode, count);
       if (result == LINK_OK) break;
     }

@@ -74,7 +74,7 @@ void CheckChecksumFunctions(const std::string &bytes) {
 void CheckErrorBytes(const std::string &bytes) {
   for (unsigned char b : bytes) {
     const uint8_t code = SensorErrorToCode(b);
-    REQUIRE(code == CodeNoAnswer || code == CodeChecksum || (code >= 8 && code <= 12));
+    REQUIRE(code == CodeNoAnswer || code == CodeChecksum || (code >= CodeRefused8 && code <= CodeRefused12));
     REQUIRE(code == SensorErrorToCode(b));
   }
 }

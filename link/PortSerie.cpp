@@ -97,7 +97,11 @@ int WaitFor(int fd, short events, Nanos deadline) {
   }
 }
 
-bool PeerVanishedErrno(int error) { return error == EIO || error == ENXIO; }
+// The errors of a descriptor whose device has gone: a hung-up tty gives EIO,
+// an unplugged USB adapter ENODEV (or ENXIO while it is being removed).
+bool PeerVanishedErrno(int error) { return error == EIO || error == ENXIO || error == ENODEV; }
+
+constexpr short HangUpEvents = POLLHUP | POLLERR | POLLNVAL;
 
 speed_t SpeedFor(int baud) {
   switch (baud) {
@@ -205,7 +209,10 @@ void TPortSerie::SetConnected(bool connected) {
 
 void TPortSerie::Open() {
   const std::string path = DevicePath(port_);
-  int fd = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+  int fd;
+  do {
+    fd = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+  } while (fd < 0 && errno == EINTR);  // a signal is no reason to refuse the port
   if (fd < 0) throw EPortSerie(ErrOpen, errno);
 
   // Not shared with other openers. The lock comes first: a refused second
@@ -219,6 +226,8 @@ void TPortSerie::Open() {
   }
   ::ioctl(fd, TIOCEXCL);
   fd_ = fd;
+  hungUp_ = false;
+  lowLatencySet_ = false;
 
   try {
     ApplyBuffers();
@@ -245,7 +254,31 @@ void TPortSerie::RequestLowLatency() {
   if (::ioctl(fd_, TIOCGSERIAL, &serial) != 0) return;
   if (serial.flags & ASYNC_LOW_LATENCY) return;
   serial.flags |= ASYNC_LOW_LATENCY;
+  lowLatencySet_ = ::ioctl(fd_, TIOCSSERIAL, &serial) == 0;
+}
+
+// The flag belongs to the device, not to our descriptor: a port closed with
+// it on would leave every later user of the adapter on low latency (and its
+// higher interrupt load). Only a flag this port turned on is turned off.
+void TPortSerie::RestoreLowLatency() {
+  if (!lowLatencySet_) return;
+  lowLatencySet_ = false;
+  serial_struct serial;
+  if (::ioctl(fd_, TIOCGSERIAL, &serial) != 0) return;  // a vanished device has nothing to restore
+  serial.flags &= ~ASYNC_LOW_LATENCY;
   ::ioctl(fd_, TIOCSSERIAL, &serial);
+}
+
+bool TPortSerie::HungUp() {
+  if (!Connected()) return false;
+  if (hungUp_) return true;
+  pollfd pfd{fd_, 0, 0};  // hang-up and error events are reported whatever is asked
+  if (::poll(&pfd, 1, 0) > 0 && (pfd.revents & HangUpEvents)) hungUp_ = true;
+  return hungUp_;
+}
+
+void TPortSerie::NoteFailure(int error) {
+  if (PeerVanishedErrno(error)) hungUp_ = true;
 }
 
 void TPortSerie::Close() {
@@ -259,11 +292,13 @@ void TPortSerie::Close() {
 }
 
 void TPortSerie::ReleaseDescriptor() {
+  RestoreLowLatency();
   // The exclusive flag stays on the tty after close while anyone else holds
   // it open, which would lock us out of our own next open.
   ::ioctl(fd_, TIOCNXCL);
   ::close(fd_);  // also drops the flock
   fd_ = -1;
+  hungUp_ = false;
 }
 
 // ---------------------------------------------------------------------------
@@ -386,7 +421,11 @@ void TPortSerie::ApplyTimeouts() {}
 void TPortSerie::PurgeQueues(bool input, bool output) {
   if (!input && !output) return;
   int selector = input && output ? TCIOFLUSH : input ? TCIFLUSH : TCOFLUSH;
-  if (::tcflush(fd_, selector) != 0) throw EPortSerie(ErrPurge, errno);
+  if (::tcflush(fd_, selector) != 0) {
+    const int error = errno;
+    NoteFailure(error);
+    throw EPortSerie(ErrPurge, error);
+  }
 }
 
 int TPortSerie::WriteText(const std::string &text) {
@@ -407,10 +446,17 @@ int TPortSerie::WriteText(const std::string &text) {
       continue;
     }
     if (n < 0 && errno == EINTR) continue;
-    if (n < 0 && errno != EAGAIN) throw EPortSerie(ErrWrite, errno);
+    if (n < 0 && errno != EAGAIN) {
+      const int error = errno;
+      NoteFailure(error);
+      throw EPortSerie(ErrWrite, error);
+    }
     int events = WaitFor(fd_, POLLOUT, deadline);
     if (events < 0) throw EPortSerie(ErrWrite, errno);
-    if (events & (POLLHUP | POLLERR | POLLNVAL)) throw EPortSerie(ErrWrite, EIO);
+    if (events & HangUpEvents) {
+      hungUp_ = true;
+      throw EPortSerie(ErrWrite, EIO);
+    }
     if (events == 0) break;  // write timeout: the rest is never sent
   }
   return static_cast<int>(written) - DrainOutput(deadline);
@@ -424,7 +470,11 @@ int TPortSerie::DrainOutput(long long deadline) {
   const Nanos charTime = baudRate_ > 0 ? 10LL * 1000000000LL / baudRate_ : kNanosPerMs;
   for (;;) {
     int queued = 0;
-    if (::ioctl(fd_, TIOCOUTQ, &queued) != 0) throw EPortSerie(ErrWrite, errno);
+    if (::ioctl(fd_, TIOCOUTQ, &queued) != 0) {
+      const int error = errno;
+      NoteFailure(error);
+      throw EPortSerie(ErrWrite, error);
+    }
     if (queued <= 0) return 0;
     Nanos now = Now();
     if (deadline >= 0 && now >= deadline) {
@@ -462,10 +512,17 @@ int TPortSerie::ReadBytes(char *buffer, int count) {
       received += discardNull_ ? DropNulls(buffer + received, static_cast<int>(n)) : static_cast<int>(n);
       continue;
     }
-    if (n < 0 && errno != EAGAIN && errno != EINTR) throw EPortSerie(ErrRead, errno);
+    if (n < 0 && errno != EAGAIN && errno != EINTR) {
+      const int error = errno;
+      NoteFailure(error);
+      throw EPortSerie(ErrRead, error);
+    }
     // Nothing to read. With VMIN 0 a read of an empty queue returns 0, so
     // only poll can tell a vanished peer; once it has, an empty read is final.
-    if (peerGone) throw EPortSerie(ErrRead, EIO);
+    if (peerGone) {
+      hungUp_ = true;
+      throw EPortSerie(ErrRead, EIO);
+    }
 
     Nanos deadline = totalLimited ? totalDeadline : -1;
     if (intervalLimited && received > 0) {
@@ -475,11 +532,17 @@ int TPortSerie::ReadBytes(char *buffer, int count) {
     if (deadline >= 0 && Now() >= deadline) break;
     int events = WaitFor(fd_, POLLIN, deadline);
     if (events < 0) throw EPortSerie(ErrRead, errno);
-    if (events & (POLLHUP | POLLERR | POLLNVAL)) peerGone = true;
+    if (events & HangUpEvents) peerGone = true;
     if (events == 0) break;
   }
 
-  WaitingInputCount();  // as the Windows layer asks after each read; the answer is not needed
+  // The Windows layer asks the queue state after each read; the answer is not
+  // needed, and a line that hung up after the last byte came must not turn
+  // bytes already read into a failure (the hang-up is noted for the next call).
+  try {
+    WaitingInputCount();
+  } catch (const EPortSerie &) {
+  }
   return received;
 }
 
@@ -492,6 +555,10 @@ int TPortSerie::DropNulls(char *bytes, int length) {
 
 int TPortSerie::WaitingInputCount() {
   int waiting = 0;
-  if (::ioctl(fd_, FIONREAD, &waiting) != 0) throw EPortSerie(ErrClearError, errno);
+  if (::ioctl(fd_, FIONREAD, &waiting) != 0) {
+    const int error = errno;
+    NoteFailure(error);
+    throw EPortSerie(ErrClearError, error);
+  }
   return waiting;
 }

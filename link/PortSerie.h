@@ -120,6 +120,13 @@ class TPortSerie {
   bool Connected() const { return fd_ >= 0; }
   void SetConnected(bool connected);
 
+  // Whether the open device has hung up: the line vanished (adapter pulled
+  // out, far end of a pseudo-terminal closed) while the port held it. Such a
+  // descriptor never works again and keeps the old device node alive; only
+  // closing it and opening the device anew helps. False while closed, and
+  // for a live line that merely stayed silent.
+  bool HungUp();
+
   // Line group. Each setter applies the group to an open device when the value changes.
   int BaudRate() const { return baudRate_; }
   void SetBaudRate(int baud);
@@ -158,7 +165,9 @@ class TPortSerie {
   // ReadInterval ms after the last byte with no new byte, or after
   // ReadTotalMultiplier x count + ReadTotalConstant ms in all, whichever comes
   // first; 0 bytes after the total time on a silent line. Code 3 on failure
-  // (the peer hanging up included), 4 when the port is closed.
+  // (the peer hanging up before count bytes came included), 4 when the port
+  // is closed. A read that has all its bytes succeeds even when the line
+  // hangs up right after them.
   int ReadBytes(char *buffer, int count);
 
   // Bytes waiting in the driver's input queue. Code 10.
@@ -180,7 +189,9 @@ class TPortSerie {
   void ApplyBuffers();
   void ApplyModemLine(int line, bool active);
   void RequestLowLatency();
+  void RestoreLowLatency();
   void ReleaseDescriptor();
+  void NoteFailure(int error);
   int DrainOutput(long long deadlineNanos);
   static int DropNulls(char *bytes, int length);
 
@@ -195,6 +206,8 @@ class TPortSerie {
   TDelaisSerie timeouts_;
   TTamponsSerie buffers_;
   int fd_ = -1;
+  bool hungUp_ = false;          // an operation saw the line vanish
+  bool lowLatencySet_ = false;   // RequestLowLatency turned the flag on; Close turns it off
 };
 
 #endif

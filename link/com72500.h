@@ -6,6 +6,11 @@
  * on Linux it is the path in the environment variable NIVELIX_COM<n> when set,
  * else /dev/ttyS<n-1>.
  *
+ * A port held open whose line has hung up (a USB adapter pulled out) is closed
+ * and opened again by the next call that needs it, so that the adapter plugged
+ * back works at once; when the device is not back, that call gives -2 and
+ * leaves the port closed.
+ *
  * mode: non-zero for a point-to-point RS232 line (frames without address),
  * zero for an RS485 bus (frames begin with the address). Only the low byte of
  * mode and address is used.

@@ -6,29 +6,14 @@
 // into the port failure code -2.
 #include "uCom72500.h"
 
-#include <chrono>
 #include <cstring>
-#include <random>
-#include <thread>
 
 #include "UtilCapt.h"
-
-TPortSerie *LinkPort = nullptr;
-bool Rs232Mode = false;
-uint8_t SensorAddress = 0;
 
 const char *const VersionNumber = "3.0";
 const char *const VersionDate = "fev 2007";
 
 namespace {
-
-// Attention bytes of the point-to-point line.
-constexpr uint8_t Rs232Attention = 0x02;
-constexpr uint8_t Rs232Acknowledge = 0x06;
-
-constexpr int WakeTries = 4;
-constexpr int WakePauseMs = 50;
-constexpr int WakePauseSpreadMs = 20;  // random 0..19 ms on top, so that two masters drift apart
 
 // Lets the line settle after the port was (re)opened or the previous call.
 constexpr int ExchangePauseMs = 10;
@@ -37,13 +22,15 @@ constexpr int ExchangeAttempts = 2;
 const char *const MeasurementCommand = "92000000";
 constexpr int32_t MeasurementLength = 12;
 
-void PauseMs(int ms) { std::this_thread::sleep_for(std::chrono::milliseconds(ms)); }
-
-int RandomPauseSpreadMs() {
-  static std::minstd_rand generator(
-      static_cast<unsigned>(std::chrono::steady_clock::now().time_since_epoch().count()));
-  return static_cast<int>(generator() % WakePauseSpreadMs);
-}
+// Error bytes of a family A error frame.
+enum SensorErrorByte : uint8_t {
+  ErrorByteRefused7 = 7,
+  ErrorByteRefused8 = 8,
+  ErrorByteRefused9 = 9,  // a refusal the program cannot tell apart: no valid answer
+  ErrorByteChecksum = 10,
+  ErrorByteRefused11 = 11,
+  ErrorByteRefused12 = 12,
+};
 
 // Copies text into a caller's 256-byte buffer, cutting it so that the
 // terminating zero always fits.
@@ -51,15 +38,6 @@ void CopyToCallerBuffer(const std::string &text, char *buffer) {
   size_t length = text.size() < LINK_BUFFER_SIZE - 1 ? text.size() : LINK_BUFFER_SIZE - 1;
   std::memcpy(buffer, text.data(), length);
   buffer[length] = '\0';
-}
-
-// Closes the port that a call opened for itself, also on the way out of a
-// failure; a second failure while closing changes nothing for the caller.
-void CloseQuietly() {
-  try {
-    DisconnectPort();
-  } catch (...) {
-  }
 }
 
 // Up to two exchanges, the second at once after a failed first. text is the
@@ -75,66 +53,9 @@ uint8_t ExchangeWithRetry(const std::string &command, int32_t expectedLength, st
   return code;
 }
 
-// Releases the port object when the library is unloaded (or the program
-// ends), so that a program unloading the library does not keep the device
-// open and locked.
-struct PortReleaser {
-  ~PortReleaser() {
-    delete LinkPort;
-    LinkPort = nullptr;
-  }
-} portReleaser;
-
 }  // namespace
 
-// ---- Port state ---------------------------------------------------------------
-
-void EnsurePort() {
-  if (LinkPort != nullptr) return;
-  TPortSerie *port = new TPortSerie();
-  TPariteSerie parity = port->Parity();
-  parity.Check = false;
-  port->SetParity(parity);
-  port->SetDiscardNull(false);
-  TDelaisSerie timeouts;
-  timeouts.ReadInterval = 40;
-  timeouts.ReadTotalMultiplier = 2;
-  timeouts.ReadTotalConstant = 20;
-  timeouts.WriteTotalMultiplier = 2;
-  timeouts.WriteTotalConstant = 5;
-  port->SetTimeouts(timeouts);
-  LinkPort = port;
-}
-
-std::string PortName(int32_t port) { return "\\\\.\\COM" + std::to_string(port); }
-
-void SelectPort(int32_t port, int32_t mode, int32_t address) {
-  Rs232Mode = (mode & 0xFF) != 0;
-  SensorAddress = static_cast<uint8_t>(address & 0xFF);
-  std::string name = PortName(port);
-  if (name != LinkPort->Port()) LinkPort->SetPort(name);
-}
-
-uint8_t ConnectPort() {
-  try {
-    LinkPort->SetConnected(true);
-  } catch (const EPortSerie &) {
-    return CodeSerial;
-  }
-  return CodeOk;
-}
-
-void DisconnectPort() {
-  if (LinkPort->Connected()) LinkPort->SetConnected(false);
-}
-
 // ---- Frames -------------------------------------------------------------------
-
-uint8_t FrameChecksum(const std::string &bytes) {
-  uint8_t sum = 0;
-  for (char c : bytes) sum ^= static_cast<uint8_t>(c);
-  return sum;
-}
 
 bool CheckFrame(const std::string &frame) {
   if (frame.size() < 2) return false;
@@ -143,12 +64,13 @@ bool CheckFrame(const std::string &frame) {
 
 uint8_t SensorErrorToCode(uint8_t errorByte) {
   switch (errorByte) {
-    case 7: return 10;
-    case 8: return 9;
-    case 10: return CodeChecksum;
-    case 11: return 11;
-    case 12: return 12;
-    default: return CodeNoAnswer;  // byte 9 included: a refusal the program cannot tell apart
+    case ErrorByteRefused7: return CodeRefused7;
+    case ErrorByteRefused8: return CodeRefused8;
+    case ErrorByteChecksum: return CodeChecksum;
+    case ErrorByteRefused11: return CodeRefused11;
+    case ErrorByteRefused12: return CodeRefused12;
+    case ErrorByteRefused9:
+    default: return CodeNoAnswer;
   }
 }
 
@@ -174,19 +96,6 @@ uint8_t JudgeAnswer(const std::string &request, const std::string &answer, bool 
   if (k < head + 1) return CodeNoAnswer;
   payloadHex = BytesToHex(answer.substr(head, k - head - 1));
   return CodeOk;
-}
-
-uint8_t WakeSensor() {
-  const char attention = static_cast<char>(Rs232Mode ? Rs232Attention : SensorAddress);
-  const char expected = static_cast<char>(Rs232Mode ? Rs232Acknowledge : SensorAddress);
-  for (int attempt = 0; attempt < WakeTries; ++attempt) {
-    if (attempt > 0) PauseMs(WakePauseMs + RandomPauseSpreadMs());
-    LinkPort->PurgeQueues(true, true);
-    LinkPort->WriteText(std::string(1, attention));
-    char reply = 0;
-    if (LinkPort->ReadBytes(&reply, 1) == 1 && reply == expected) return CodeOk;
-  }
-  return CodeNoAck;
 }
 
 uint8_t ExchangeFrame(std::string &command, int32_t expectedLength, int32_t &count) {
@@ -219,37 +128,12 @@ uint8_t ExchangeFrame(std::string &command, int32_t expectedLength, int32_t &cou
 
 extern "C" {
 
-TLinkResult Com72500_OpenPort(int32_t port) {
-  try {
-    EnsurePort();
-    std::string name = PortName(port);
-    if (name != LinkPort->Port()) {
-      DisconnectPort();
-      LinkPort->SetPort(name);
-    }
-    return CodeToLinkResult(ConnectPort());
-  } catch (...) {
-    return CodeToLinkResult(CodeSerial);
-  }
-}
+TLinkResult Com72500_OpenPort(int32_t port) { return OpenPortCall(port); }
 
-void Com72500_ClosePort(void) {
-  try {
-    EnsurePort();
-    DisconnectPort();
-  } catch (...) {
-  }
-}
+void Com72500_ClosePort(void) { ClosePortCall(); }
 
 TLinkResult Com72500_Presence(int32_t port, int32_t mode, int32_t address) {
-  try {
-    EnsurePort();
-    SelectPort(port, mode, address);
-    if (!LinkPort->Connected()) return CodeToLinkResult(CodeSerial);
-    return CodeToLinkResult(WakeSensor());
-  } catch (...) {
-    return CodeToLinkResult(CodeSerial);
-  }
+  return PresenceCall(port, mode, address);
 }
 
 TLinkResult Com72500_EchangeTrames(const char *command, char *answer, int32_t expectedLength,
@@ -263,26 +147,20 @@ TLinkResult Com72500_EchangeTrames(const char *command, char *answer, int32_t ex
   int32_t count = 0;
   std::string text;
   TLinkResult result;
-  bool opened = false;
   try {
     const std::string request = command != nullptr ? command : "";
     text = request;
     EnsurePort();
     SelectPort(port, mode, address);
-    if (!LinkPort->Connected()) {
-      if (ConnectPort() != CodeOk) {
-        CopyToCallerBuffer(text, answer);
-        *receivedCount = 0;
-        return CodeToLinkResult(CodeSerial);
-      }
-      opened = true;
+    PortForCall portForCall;
+    if (portForCall.Open() != CodeOk) {
+      CopyToCallerBuffer(text, answer);
+      *receivedCount = 0;
+      return CodeToLinkResult(CodeSerial);
     }
     PauseMs(ExchangePauseMs);
-    uint8_t code = ExchangeWithRetry(request, expectedLength, text, count);
-    if (opened) DisconnectPort();
-    result = CodeToLinkResult(code);
+    result = CodeToLinkResult(ExchangeWithRetry(request, expectedLength, text, count));
   } catch (...) {
-    if (opened) CloseQuietly();
     text.clear();
     count = 0;
     result = CodeToLinkResult(CodeSerial);
@@ -295,14 +173,11 @@ TLinkResult Com72500_EchangeTrames(const char *command, char *answer, int32_t ex
 TLinkResult Com72500_LitMesure(double *measurement, int32_t port, int32_t mode, int32_t address) {
   if (measurement == nullptr) return CodeToLinkResult(CodeInvalid);
   *measurement = 0.0;
-  bool opened = false;
   try {
     EnsurePort();
     SelectPort(port, mode, address);
-    if (!LinkPort->Connected()) {
-      if (ConnectPort() != CodeOk) return CodeToLinkResult(CodeSerial);
-      opened = true;
-    }
+    PortForCall portForCall;
+    if (portForCall.Open() != CodeOk) return CodeToLinkResult(CodeSerial);
     std::string text;
     int32_t count = 0;
     uint8_t code = ExchangeWithRetry(MeasurementCommand, MeasurementLength, text, count);
@@ -313,10 +188,8 @@ TLinkResult Com72500_LitMesure(double *measurement, int32_t port, int32_t mode, 
       else
         code = CodeNoAnswer;
     }
-    if (opened) DisconnectPort();
     return CodeToLinkResult(code);
   } catch (...) {
-    if (opened) CloseQuietly();
     *measurement = 0.0;
     return CodeToLinkResult(CodeSerial);
   }

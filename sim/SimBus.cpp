@@ -392,6 +392,7 @@ struct SimBus::Impl {
   int slave = -1;  // kept open so the master never sees a hang-up between the host's opens
   int wakeRead = -1, wakeWrite = -1;
   std::string slavePath;
+  std::vector<int> pointedComs;  // the NIVELIX_COM<n> that name slavePath
   bool unplugged = false;
   bool running = true;
   bool verbose = false;
@@ -408,6 +409,26 @@ struct SimBus::Impl {
     if (index < 0 || index >= static_cast<int>(sensors.size()))
       throw std::out_of_range("SimBus: no sensor " + std::to_string(index));
     return *sensors[static_cast<size_t>(index)];
+  }
+
+  // The attention byte a sensor answers: 0x02 on RS232, its address on RS485.
+  static uint8_t AttentionOf(const SimSensor &s) { return s.Rs232() ? 0x02 : s.Address(); }
+
+  // Adds a sensor unless one already on the bus answers the same attention byte.
+  int Add(std::unique_ptr<SimSensor> sensor) {
+    const uint8_t attention = AttentionOf(*sensor);
+    for (size_t i = 0; i < sensors.size(); ++i) {
+      if (AttentionOf(*sensors[i]) != attention) continue;
+      char message[160];
+      if (sensor->Rs232() && sensors[i]->Rs232())
+        std::snprintf(message, sizeof message, "SimBus: an RS232 line carries one sensor (sensor %zu is there)", i);
+      else
+        std::snprintf(message, sizeof message,
+                      "SimBus: sensor %zu already answers at address %u on this bus", i, attention);
+      throw std::invalid_argument(message);
+    }
+    sensors.push_back(std::move(sensor));
+    return static_cast<int>(sensors.size()) - 1;
   }
 
   void Wake() const {
@@ -638,8 +659,11 @@ struct SimBus::Impl {
   }
 };
 
-SimBus::SimBus() : impl_(new Impl) {
-  int master = -1, slave = -1;
+namespace {
+
+// A pseudo-terminal set up as the sensors' line: raw, 9600 baud, the master
+// non-blocking. Throws std::runtime_error when none can be had.
+void OpenLine(int &master, int &slave, std::string &slavePath) {
   char name[256] = {};
   if (openpty(&master, &slave, name, nullptr, nullptr) != 0)
     throw std::runtime_error("SimBus: no pseudo-terminal available");
@@ -653,6 +677,15 @@ SimBus::SimBus() : impl_(new Impl) {
   fcntl(master, F_SETFD, FD_CLOEXEC);
   fcntl(slave, F_SETFD, FD_CLOEXEC);
   fcntl(master, F_SETFL, fcntl(master, F_GETFL) | O_NONBLOCK);
+  slavePath = name;
+}
+
+}  // namespace
+
+SimBus::SimBus() : impl_(new Impl) {
+  int master = -1, slave = -1;
+  std::string name;
+  OpenLine(master, slave, name);
   int wake[2];
   if (pipe2(wake, O_NONBLOCK | O_CLOEXEC) != 0) {
     close(master);
@@ -679,22 +712,26 @@ SimBus::~SimBus() {
   close(impl_->wakeWrite);
 }
 
-std::string SimBus::SlavePath() const { return impl_->slavePath; }
+std::string SimBus::SlavePath() const {
+  std::lock_guard<std::mutex> lock(impl_->mu);
+  return impl_->slavePath;
+}
 
 void SimBus::PointCom(int n) const {
+  std::lock_guard<std::mutex> lock(impl_->mu);
   setenv(("NIVELIX_COM" + std::to_string(n)).c_str(), impl_->slavePath.c_str(), 1);
+  auto &coms = impl_->pointedComs;
+  if (std::find(coms.begin(), coms.end(), n) == coms.end()) coms.push_back(n);
 }
 
 int SimBus::AddSensorA(const SensorAConfig &config) {
   std::lock_guard<std::mutex> lock(impl_->mu);
-  impl_->sensors.push_back(std::make_unique<SensorA>(config));
-  return static_cast<int>(impl_->sensors.size()) - 1;
+  return impl_->Add(std::make_unique<SensorA>(config));
 }
 
 int SimBus::AddSensorB(const SensorBConfig &config) {
   std::lock_guard<std::mutex> lock(impl_->mu);
-  impl_->sensors.push_back(std::make_unique<SensorB>(config));
-  return static_cast<int>(impl_->sensors.size()) - 1;
+  return impl_->Add(std::make_unique<SensorB>(config));
 }
 
 int SimBus::SensorCount() const {
@@ -747,6 +784,30 @@ void SimBus::Unplug() {
   {
     std::lock_guard<std::mutex> lock(impl_->mu);
     impl_->CloseMaster();
+  }
+  impl_->Wake();
+}
+
+void SimBus::Replug() {
+  int master = -1, slave = -1;
+  std::string name;
+  OpenLine(master, slave, name);
+  {
+    std::lock_guard<std::mutex> lock(impl_->mu);
+    impl_->CloseMaster();
+    impl_->master = master;
+    impl_->slave = slave;
+    impl_->slavePath = name;
+    impl_->unplugged = false;
+    impl_->hostBytes.clear();
+    for (auto &s : impl_->sensors) {
+      s->state = SimSensor::State::Idle;
+      s->outgoing.clear();
+      s->request.clear();
+      s->doneAtMs = s->deadlineMs = s->loneByteMs = Never;
+      s->applyAfterAnswer = false;
+    }
+    for (int n : impl_->pointedComs) setenv(("NIVELIX_COM" + std::to_string(n)).c_str(), name.c_str(), 1);
   }
   impl_->Wake();
 }

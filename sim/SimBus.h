@@ -141,7 +141,10 @@ class SimBus {
 
   // Sensors, in the order added; the returned index names the sensor below.
   // Every call taking a sensor index throws std::out_of_range for an index
-  // that names no sensor.
+  // that names no sensor. A sensor that would answer the same attention byte
+  // as one already on the bus (the same address on RS485, any second sensor
+  // on RS232, or an RS485 sensor at address 2 beside an RS232 one) is refused
+  // with std::invalid_argument: both would answer at once, over each other.
   int AddSensorA(const SensorAConfig &config);
   int AddSensorB(const SensorBConfig &config);
   int SensorCount() const;
@@ -172,6 +175,14 @@ class SimBus {
   // pulling out a USB adapter does: the host's reads see a hang-up, its writes fail.
   void Unplug();
   bool Unplugged() const;
+
+  // Plugs the adapter back after Unplug (an unplugged bus is unplugged
+  // first): a new pseudo-terminal, as a USB adapter comes back as a new
+  // device while the old one is still held open, with its path in SlavePath()
+  // and in every NIVELIX_COM<n> that PointCom set. The sensors keep their
+  // registers; an exchange under way is forgotten. Throws std::runtime_error
+  // when no pseudo-terminal can be had.
+  void Replug();
 
   // Every byte since creation or the last ClearTrace, in time order.
   std::vector<TraceEntry> Trace() const;

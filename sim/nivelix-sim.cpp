@@ -4,12 +4,18 @@
 #include <signal.h>
 #include <poll.h>
 #include <sys/signalfd.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/un.h>
 #include <unistd.h>
 
+#include <climits>
+#include <cstddef>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <functional>
+#include <stdexcept>
 #include <iostream>
 #include <map>
 #include <sstream>
@@ -21,7 +27,7 @@
 namespace {
 
 const char *const Usage =
-    "Usage: nivelix-sim [--rs485|--rs232] --sensor a:ID[:FAULT] --sensor b:ID ...\n"
+    "Usage: nivelix-sim [--rs485|--rs232] --sensor a:ID[:FAULT] --sensor b:ID[:FAULT] ...\n"
     "                   [--link PATH] [--turnaround MS] [--angle SOURCE] [--verbose]\n"
     "\n"
     "Creates a pseudo-terminal, prints the path of its slave side and plays the\n"
@@ -29,14 +35,16 @@ const char *const Usage =
     "\n"
     "  --rs485            sensors answer at their identifier (default)\n"
     "  --rs232            one sensor, attention byte 0x02 answered by 0x06\n"
-    "  --sensor a:ID      a family A (KV72500) sensor with identifier ID (1..255)\n"
-    "  --sensor b:ID      a family B (KV72800) sensor, see docs/family-b-protocol.md\n"
-    "      FAULT, family A or B, one of: noack, silence, unplug, wrongchecksum,\n"
-    "      echomismatch, errorbyte=N (error byte N), truncated=N (first N bytes),\n"
-    "      garbage=N (N bytes 0x55 first), longgap=MS (pause mid-answer, 60 ms);\n"
-    "      e.g. --sensor a:5:wrongchecksum\n"
-    "  --link PATH        also make PATH a symbolic link to the device (an old\n"
-    "                     link there is replaced; the link is removed on exit)\n"
+    "  --sensor a:ID[:FAULT]  a family A (KV72500) sensor with identifier ID (1..255)\n"
+    "  --sensor b:ID[:FAULT]  a family B (KV72800) sensor, see docs/family-b-protocol.md\n"
+    "      two sensors of a bus need two identifiers; FAULT, either family, one of:\n"
+    "      noack, silence, unplug, wrongchecksum, echomismatch, errorbyte=N (error\n"
+    "      byte N), truncated=N (first N bytes), garbage=N (N bytes 0x55 first),\n"
+    "      longgap=MS (pause mid-answer, 60 ms); e.g. --sensor a:5:wrongchecksum,\n"
+    "      --sensor b:7:noack\n"
+    "  --link PATH        also make PATH a symbolic link to the device (a link\n"
+    "                     left there by an ended simulator is replaced; one of a\n"
+    "                     simulator still running is refused; removed on exit)\n"
     "  --turnaround MS    pause between a request and its answer (default 2)\n"
     "  --angle SOURCE     angle of every sensor in mRad: const:V (default 0),\n"
     "                     sine:OFFSET:AMPLITUDE:PERIOD_S, walk:START:STEP\n"
@@ -169,10 +177,40 @@ Options Parse(int argc, char **argv) {
   }
   if (o.sensors.empty()) Fail("no --sensor given");
   if (o.rs232 && o.sensors.size() > 1) Fail("an RS232 line carries one sensor");
+  for (size_t i = 0; i < o.sensors.size(); ++i)
+    for (size_t j = 0; j < i; ++j)
+      if (o.sensors[i].identifier == o.sensors[j].identifier)
+        Fail("two sensors at identifier " + std::to_string(o.sensors[i].identifier) +
+             ": they would answer over each other");
   return o;
 }
 
+// Claims the link path for this process: an abstract socket named after the
+// path's absolute form, which the system releases whatever way the process
+// ends, so a link left behind by a killed simulator never blocks the next
+// one. False when a running simulator holds the claim.
+bool ClaimLink(const std::string &link) {
+  std::string absolute = link;
+  if (link.empty() || link[0] != '/') {
+    char cwd[PATH_MAX];
+    if (getcwd(cwd, sizeof cwd) != nullptr) absolute = std::string(cwd) + "/" + link;
+  }
+  const std::string name = "nivelix-sim:" + std::to_string(std::hash<std::string>{}(absolute));
+  const int fd = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  if (fd < 0) return true;  // no claim can be made: behave as before
+  sockaddr_un address{};
+  address.sun_family = AF_UNIX;
+  std::memcpy(address.sun_path + 1, name.data(), name.size());  // leading zero: abstract
+  const socklen_t length = static_cast<socklen_t>(offsetof(sockaddr_un, sun_path) + 1 + name.size());
+  if (bind(fd, reinterpret_cast<const sockaddr *>(&address), length) != 0) {
+    close(fd);
+    return errno != EADDRINUSE;
+  }
+  return true;  // the descriptor stays open for the life of the process
+}
+
 void MakeLink(const std::string &link, const std::string &target) {
+  if (!ClaimLink(link)) Fail(link + " is the link of another simulator still running; not replaced");
   struct stat st {};
   if (lstat(link.c_str(), &st) == 0) {
     if (!S_ISLNK(st.st_mode)) Fail(link + " exists and is not a symbolic link; not replaced");
@@ -233,22 +271,26 @@ int main(int argc, char **argv) {
   nivsim::SimBus bus;
   bus.SetVerbose(options.verbose);
   bus.SetTurnaroundMs(options.turnaroundMs);
-  for (const SensorSpec &s : options.sensors) {
-    int index;
-    if (s.familyB) {
-      nivsim::SensorBConfig c;
-      c.identifier = static_cast<uint8_t>(s.identifier);
-      c.rs232 = options.rs232;
-      c.angle = options.angle;
-      index = bus.AddSensorB(c);
-    } else {
-      nivsim::SensorAConfig c;
-      c.identifier = static_cast<uint8_t>(s.identifier);
-      c.rs232 = options.rs232;
-      c.angle = options.angle;
-      index = bus.AddSensorA(c);
+  try {
+    for (const SensorSpec &s : options.sensors) {
+      int index;
+      if (s.familyB) {
+        nivsim::SensorBConfig c;
+        c.identifier = static_cast<uint8_t>(s.identifier);
+        c.rs232 = options.rs232;
+        c.angle = options.angle;
+        index = bus.AddSensorB(c);
+      } else {
+        nivsim::SensorAConfig c;
+        c.identifier = static_cast<uint8_t>(s.identifier);
+        c.rs232 = options.rs232;
+        c.angle = options.angle;
+        index = bus.AddSensorA(c);
+      }
+      if (s.fault != nivsim::Fault::None) bus.SetFault(index, s.fault, s.faultParam);
     }
-    if (s.fault != nivsim::Fault::None) bus.SetFault(index, s.fault, s.faultParam);
+  } catch (const std::invalid_argument &refused) {
+    Fail(refused.what());
   }
 
   const std::string path = bus.SlavePath();

@@ -767,6 +767,8 @@ uint8_t TCapteur72500::WriteConfiguration(SensorData data) {
     std::string closing = "DC000000";
     int32_t received = 0;
     const uint8_t last = ExchangeFrames(closing, 4, received);
+    // Held open, the port would lock the family B library out of a shared line.
+    ClosePort();
     return (partlyFailed && last == FailSuccess) ? FailMalformed : last;
   });
 }

@@ -208,8 +208,9 @@ class TCapteur72500 : public TCapteur {
   uint8_t ReadReference(std::string &reference) override;
   // Protocol, communication type, filter, analog output and identifier,
   // 50 ms apart, then the closing frame DC000000 (to the identifier still
-  // stored). 2 when one of the five writes failed and the closing frame
-  // succeeded; else the closing frame's result. The port stays open.
+  // stored), then closes the port, so that the other family's library can
+  // open it on a mixed bus. 2 when one of the five writes failed and the
+  // closing frame succeeded; else the closing frame's result.
   uint8_t WriteConfiguration(SensorData data) override;
 
   // Writes text (padded with "0" to whole words) to consecutive registers

@@ -19,7 +19,7 @@ std::string B(std::initializer_list<int> bytes) {
 // The bytes followed by their checksum.
 std::string WithChecksum(std::initializer_list<int> bytes) {
   std::string s = B(bytes);
-  s.push_back(static_cast<char>(Checksum(s)));
+  s.push_back(static_cast<char>(FrameChecksum(s)));
   return s;
 }
 

@@ -56,6 +56,21 @@ TEST_F(FamilyBPort, PresenceNeverOpensTheClosedPort) {
   EXPECT_EQ(Com72800_Presence(ComPort, Rs485, 12), LINK_PORT_FAILURE);
 }
 
+TEST_F(FamilyBPort, AdapterPulledOutAndPluggedBackWhileTheLibraryHoldsThePort) {
+  AddSensor(7);
+  ASSERT_EQ(Com72800_OpenPort(ComPort), LINK_OK);
+  EXPECT_EQ(Exchange("A10200", 2, Rs485, 7).result, LINK_OK);
+  bus->Unplug();
+  bus->Replug();
+  double angle = 0.0;
+  EXPECT_EQ(Com72800_LitMesure(&angle, ComPort, Rs485, 7), LINK_OK);
+  EXPECT_FALSE(CanLockExclusively(bus->SlavePath()));  // the new device, held
+  bus->Unplug();
+  bus->Replug();
+  EXPECT_EQ(Com72800_OpenPort(ComPort), LINK_OK);
+  EXPECT_EQ(Com72800_Presence(ComPort, Rs485, 7), LINK_OK);
+}
+
 TEST_F(FamilyBPort, OpeningTheOpenPortLeavesItUndisturbed) {
   AddSensor(7);
   // A free descriptor below the library's: a reopened port would take it.

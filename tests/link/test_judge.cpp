@@ -4,6 +4,7 @@
 
 #include <string>
 
+#include "UtilCapt.h"
 #include "uCom72500.h"
 
 namespace {

@@ -39,7 +39,7 @@ TEST_F(LinkBusTest, PresenceAtAnsweringAndSilentRs485Addresses) {
 
   // Only the low byte of the address counts: 0x10C is address 12.
   EXPECT_EQ(Com72500_Presence(LinkPortNumber, ModeRs485, 0x10C), 0);
-  EXPECT_TRUE(LinkPort->Connected());
+  EXPECT_TRUE(LinkPortHeld());
 }
 
 TEST_F(LinkBusTest, PresenceOnRs232AnswersTheAttentionByteWithAcknowledge) {
@@ -58,7 +58,7 @@ TEST_F(LinkBusTest, PresenceNeverOpensTheClosedPort) {
   Com72500_ClosePort();
   EXPECT_EQ(Com72500_Presence(LinkPortNumber, ModeRs485, 12), -2);
   EXPECT_TRUE(bus.HostBytes().empty());
-  EXPECT_FALSE(LinkPort->Connected());
+  EXPECT_FALSE(LinkPortHeld());
   EXPECT_TRUE(DeviceIsFree(bus.SlavePath()));
 }
 
@@ -118,7 +118,7 @@ TEST_F(LinkBusTest, MeasurementFailuresLeaveZero) {
   EXPECT_EQ(measurement, 0.0);
 
   // Whatever happened, the port the calls opened for themselves is closed.
-  EXPECT_FALSE(LinkPort->Connected());
+  EXPECT_FALSE(LinkPortHeld());
   EXPECT_TRUE(DeviceIsFree(bus.SlavePath()));
 
   EXPECT_EQ(Com72500_LitMesure(nullptr, LinkPortNumber, ModeRs485, 5), -6);
@@ -133,7 +133,7 @@ TEST_F(LinkBusTest, MeasurementTextThatIsNoNumber) {
   double measurement = 99.0;
   EXPECT_EQ(Com72500_LitMesure(&measurement, LinkPortNumber, ModeRs485, 5), -3);
   EXPECT_EQ(measurement, 0.0);
-  EXPECT_FALSE(LinkPort->Connected());
+  EXPECT_FALSE(LinkPortHeld());
   EXPECT_TRUE(DeviceIsFree(bus.SlavePath()));
 }
 
@@ -141,12 +141,12 @@ TEST_F(LinkBusTest, MeasurementKeepsAnOpenPortAndClosesOneItOpened) {
   AddSensor(5, false);
   double measurement = 99.0;
   EXPECT_EQ(Com72500_LitMesure(&measurement, LinkPortNumber, ModeRs485, 5), 0);
-  EXPECT_FALSE(LinkPort->Connected());
+  EXPECT_FALSE(LinkPortHeld());
   EXPECT_TRUE(DeviceIsFree(bus.SlavePath()));
 
   ASSERT_EQ(Com72500_OpenPort(LinkPortNumber), 0);
   EXPECT_EQ(Com72500_LitMesure(&measurement, LinkPortNumber, ModeRs485, 5), 0);
-  EXPECT_TRUE(LinkPort->Connected());
+  EXPECT_TRUE(LinkPortHeld());
   EXPECT_FALSE(DeviceIsFree(bus.SlavePath()));
 }
 
@@ -158,7 +158,30 @@ TEST_F(LinkBusTest, MeasurementOnUnpluggedAdapterGivesPortFailureAndClosesThePor
   EXPECT_EQ(Com72500_LitMesure(&measurement, LinkPortNumber, ModeRs485, 5), -2);
   EXPECT_LT(MsSince(start), 2000.0);
   EXPECT_EQ(measurement, 0.0);
-  EXPECT_FALSE(LinkPort->Connected());
+  EXPECT_FALSE(LinkPortHeld());
+}
+
+TEST_F(LinkBusTest, AdapterPulledOutAndPluggedBackWhileTheLibraryHoldsThePort) {
+  AddSensor(5, false);
+  double measurement = 99.0;
+  ASSERT_EQ(Com72500_OpenPort(LinkPortNumber), 0);
+  ASSERT_EQ(Com72500_LitMesure(&measurement, LinkPortNumber, ModeRs485, 5), 0);
+
+  // Plugged back between two readings: the next one works on the new device
+  // and keeps it held.
+  bus.Unplug();
+  bus.Replug();
+  EXPECT_EQ(Com72500_LitMesure(&measurement, LinkPortNumber, ModeRs485, 5), 0);
+  EXPECT_TRUE(LinkPortHeld());
+  EXPECT_FALSE(DeviceIsFree(bus.SlavePath()));
+
+  // Still out: -2 and the dead port let go; back again: opening works.
+  bus.Unplug();
+  EXPECT_EQ(Com72500_Presence(LinkPortNumber, ModeRs485, 5), -2);
+  EXPECT_FALSE(LinkPortHeld());
+  bus.Replug();
+  EXPECT_EQ(Com72500_OpenPort(LinkPortNumber), 0);
+  EXPECT_EQ(Com72500_Presence(LinkPortNumber, ModeRs485, 5), 0);
 }
 
 TEST_F(LinkBusTest, MeasurementOnMissingDeviceGivesPortFailure) {
@@ -166,6 +189,6 @@ TEST_F(LinkBusTest, MeasurementOnMissingDeviceGivesPortFailure) {
   double measurement = 99.0;
   EXPECT_EQ(Com72500_LitMesure(&measurement, 9, ModeRs485, 5), -2);
   EXPECT_EQ(measurement, 0.0);
-  EXPECT_FALSE(LinkPort->Connected());
+  EXPECT_FALSE(LinkPortHeld());
   ::unsetenv("NIVELIX_COM9");
 }

@@ -248,9 +248,12 @@ TEST(PortSerieOpen, CloseAfterThePeerVanishedStillReleasesThePort) {
   ptytest::PtyPeer peer;
   TPortSerie port;
   OpenOn(port, peer);
+  EXPECT_FALSE(port.HungUp());
   peer.CloseMaster();
+  EXPECT_TRUE(port.HungUp()) << "seen without any read or write";
   EXPECT_NO_THROW(port.SetConnected(false));
   EXPECT_FALSE(port.Connected());
+  EXPECT_FALSE(port.HungUp());
   EXPECT_EQ(port.Handle(), -1);
 }
 

@@ -195,6 +195,7 @@ TEST_F(PortSerieTransfer, PeerVanishingDuringAReadRaisesInsteadOfHanging) {
   port.SetTimeouts(patient);
   peer.Schedule({{milliseconds(5), "ab"}});
   peer.WaitSchedule();
+  EXPECT_FALSE(port.HungUp()) << "a live line, with bytes waiting";
   peer.ScheduleHangup(milliseconds(20));
   Clock::time_point start = Clock::now();
   char got[8];
@@ -203,6 +204,7 @@ TEST_F(PortSerieTransfer, PeerVanishingDuringAReadRaisesInsteadOfHanging) {
   EXPECT_EQ(vanished.SystemError(), EIO);
   EXPECT_LT(MsBetween(start, Clock::now()), 500.0);
   EXPECT_TRUE(port.Connected()) << "a failed read leaves the port open";
+  EXPECT_TRUE(port.HungUp()) << "and tells that only a new open can help";
 
   // Once gone, every read fails at once rather than waiting out its time.
   start = Clock::now();

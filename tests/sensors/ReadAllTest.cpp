@@ -227,7 +227,7 @@ TEST_F(ReadAll, FamilyAConfigurationWrittenInOrder) {
   MarkPorts();
   EXPECT_EQ(sensor->WriteConfiguration(wanted), 0);
   EXPECT_TRUE(sensor->Connected);
-  EXPECT_EQ(HeldPorts(), before + 1) << "the port stays open";
+  EXPECT_EQ(HeldPorts(), before) << "the port is closed after writing";
   const auto requests = Requests(*bus, Rs232);
   ASSERT_EQ(requests.size(), 12u);
   EXPECT_EQ(requests[0], "B1460001");
@@ -246,6 +246,28 @@ TEST_F(ReadAll, FamilyAConfigurationWrittenInOrder) {
   EXPECT_EQ(sensor->Data.CommType, 0);
   EXPECT_EQ(sensor->Data.AnalogOut, 1);
   EXPECT_EQ(sensor->Data.Filter, 1.0);
+}
+
+TEST_F(ReadAll, FamilyBSensorReadsAfterFamilyAConfigurationOnTheSameLine) {
+  nivsim::SensorAConfig a;
+  a.identifier = 1;
+  bus->AddSensorA(a);
+  nivsim::SensorBConfig b;
+  b.identifier = 2;
+  b.angle = nivsim::AngleSource::constant(12.5);
+  bus->AddSensorB(b);
+  auto familyA = Sensor<TCapteur72500>(Rs485, 1, false);
+  auto familyB = Sensor<TCapteur>(Rs485, 2);
+  ASSERT_EQ(familyA->ReadAll(), 0);
+  SensorData wanted = familyA->Data;
+  wanted.Filter = 1.0;
+  ASSERT_EQ(familyA->WriteConfiguration(wanted), 0);
+
+  double angle = 0.0;
+  EXPECT_EQ(familyB->ReadAngle(angle), 0);
+  EXPECT_NEAR(angle, 12.5, 1e-4);
+  EXPECT_EQ(familyB->ReadAll(), 0);
+  EXPECT_EQ(familyA->ReadAngle(angle), 0);
 }
 
 TEST_F(ReadAll, FamilyAConfigurationPartlyFailed) {

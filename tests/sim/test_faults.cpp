@@ -2,6 +2,8 @@
 #include <gtest/gtest.h>
 
 #include <cerrno>
+#include <cstdlib>
+#include <stdexcept>
 
 #include "HostSide.h"
 #include "SimFixture.h"
@@ -121,10 +123,38 @@ TEST_F(Faults, UnplugNowAndClosingAndReopeningBeforeIt) {
   errno = 0;
   EXPECT_FALSE(host->Write({0x05}));
   EXPECT_EQ(errno, EIO);
+
+  // Plugged back: a new device, named in SlavePath and in the COM variable,
+  // with the sensor as it was.
+  const std::string oldPath = bus->SlavePath();
+  bus->Replug();
+  EXPECT_FALSE(bus->Unplugged());
+  EXPECT_NE(bus->SlavePath(), oldPath);
+  EXPECT_EQ(std::string(std::getenv("NIVELIX_COM5")), bus->SlavePath());
+  host = std::make_unique<HostSide>(bus->SlavePath());
+  EXPECT_EQ(host->Exchange(0x05, ReadId, 8), GoodAnswer);
 }
 
 TEST_F(Faults, SensorIndexOutOfRangeThrows) {
   EXPECT_THROW(bus->SetFault(1, Fault::NoAck), std::out_of_range);
   EXPECT_THROW(bus->Register(-1, 0x46), std::out_of_range);
   EXPECT_THROW(bus->PowerCycle(3), std::out_of_range);
+}
+
+TEST_F(Faults, SensorsThatWouldAnswerTogetherAreRefused) {
+  nivsim::SensorAConfig a;
+  a.identifier = 5;  // the fixture's sensor is family A at 5
+  nivsim::SensorBConfig b;
+  b.identifier = 5;
+  EXPECT_THROW(bus->AddSensorA(a), std::invalid_argument);
+  EXPECT_THROW(bus->AddSensorB(b), std::invalid_argument);
+  b.identifier = 6;
+  EXPECT_EQ(bus->AddSensorB(b), 1);
+
+  nivsim::SimBus line;
+  a.rs232 = true;
+  line.AddSensorA(a);
+  b.rs232 = true;
+  EXPECT_THROW(line.AddSensorB(b), std::invalid_argument);  // both would answer 0x02
+  EXPECT_EQ(line.SensorCount(), 1);
 }

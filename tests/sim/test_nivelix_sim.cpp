@@ -119,6 +119,16 @@ TEST(NivelixSim, PrintsItsDeviceAnswersAndCleansUpItsLink) {
   EXPECT_EQ(path, target);
 
   {
+    // A second simulator does not take the link of a running one over.
+    SimProcess second({"--sensor", "a:4", "--link", link});
+    EXPECT_EQ(second.FirstLine(), "");
+    EXPECT_EQ(second.Wait(), 2);
+    char now[PATH_MAX] = {};
+    ASSERT_GT(readlink(link.c_str(), now, sizeof now - 1), 0);
+    EXPECT_EQ(path, now);
+  }
+
+  {
     HostSide host(link);
     EXPECT_EQ(host.Attention(0x03), V{0x03});
     const V m = host.Exchange(0x03, {0x03, 0x92, 0x00, 0x00, 0x00}, 14);
@@ -153,6 +163,7 @@ TEST(NivelixSim, QuitsOnCommandAndRefusesBadOptions) {
   }
   for (const auto &bad : std::vector<std::vector<std::string>>{
            {"--sensor", "c:3"}, {"--sensor", "a:256"}, {"--sensor", "a:3:melt"}, {"--rs232", "--sensor", "a:1", "--sensor", "a:2"},
+           {"--sensor", "a:3", "--sensor", "b:3"},
            {"--sensor", "a:3", "--angle", "sine:1"}, {"--bogus"}, {}}) {
     SimProcess sim(bad);
     EXPECT_EQ(sim.FirstLine(), "");
