@@ -1,9 +1,475 @@
 #include "CadreAcquisition.h"
 
-TFrameAcquisition::TFrameAcquisition(QWidget *parent) : QFrame(parent) {
-  setObjectName("FrameAcquisition");
+#include <algorithm>
+#include <cmath>
+#include <limits>
+
+#include <QDir>
+#include <QFileDialog>
+#include <QHBoxLayout>
+#include <QListWidget>
+#include <QPageLayout>
+#include <QPrinter>
+#include <QPrinterInfo>
+#include <QPushButton>
+#include <QShortcut>
+#include <QSplitter>
+#include <QStyle>
+#include <QTextEdit>
+#include <QTimer>
+#include <QVBoxLayout>
+
+#include "DialogConfigAcqu.h"
+#include "GraphAcquisition.h"
+#include "ListeCapteurs.h"
+#include "Messages.h"
+#include "UtilCapt.h"
+#include "globales.h"
+#include "langue.h"
+
+namespace {
+
+constexpr int TimerIntervalMs = 1000;
+constexpr int LeftPanelWidth = 145;
+constexpr int CommentHeight = 79;
+constexpr int SplitterWidth = 3;
+constexpr int ButtonWidth = 75, ButtonHeight = 25;
+constexpr int TitlePixels = 21;
+// Labels on the angle axis: its height in 20 steps.
+constexpr double LeftAxisSteps = 20.0;
+// One wheel notch zooms to this share of the range; a horizontal notch
+// scrolls by this share of it.
+constexpr double WheelZoomFactor = 0.85;
+constexpr double WheelScrollShare = 0.1;
+// A rubber band smaller than this (pixels) is a click, not a zoom.
+constexpr int MinimumBand = 4;
+
+// The series colours, in series order, cycled beyond the last.
+const QColor SeriesColours[] = {
+    QColor(255, 0, 0),   QColor(0, 128, 0),   QColor(0, 0, 255),     QColor(200, 160, 0),
+    QColor(128, 0, 128), QColor(0, 128, 128), QColor(128, 128, 128), QColor(255, 0, 255),
+    QColor(0, 0, 128),   QColor(128, 0, 0),   QColor(0, 200, 0),     QColor(128, 128, 0),
+};
+
+const TlistCapteur &EmptyList() {
+  static const TlistCapteur empty;
+  return empty;
 }
 
-TFrameAcquisition::~TFrameAcquisition() = default;
+QString SensorCaption(const TCapteur &sensor) {
+  return QString::fromStdString(sensor.Data.Reference) + Langue(TxtAcqNumero) +
+         QString::number(sensor.Data.SerialNumber);
+}
 
-bool TFrameAcquisition::WriteHeader() { return true; }
+// The printer the chart goes to, kept for the whole run of the program as
+// the platform's printer object is: its orientation is restored after each
+// print.
+QPrinter &ChartPrinter() {
+  static QPrinter printer(QPrinter::HighResolution);
+  return printer;
+}
+
+}  // namespace
+
+TFrameAcquisition::TFrameAcquisition(QWidget *parent, const TConfigAcquisition *config)
+    : QFrame(parent), m_config(config ? config : TConfigAcquisition::Instance()) {
+  setObjectName("FrameAcquisition");
+  m_unit = Settings.AngleUnit;
+  m_clock = [] { return QDateTime::currentDateTime(); };
+  CreateControls();
+  CreateChart();
+  ConnectControls();
+  if (parent) {
+    setGeometry(parent->rect());
+    parent->installEventFilter(this);
+  }
+  m_timer = new QTimer(this);
+  m_timer->setObjectName("Timer");
+  m_timer->setInterval(TimerIntervalMs);
+  connect(m_timer, &QTimer::timeout, this, &TFrameAcquisition::TimerTimer);
+}
+
+TFrameAcquisition::~TFrameAcquisition() {
+  if (parentWidget()) parentWidget()->removeEventFilter(this);
+}
+
+void TFrameAcquisition::CreateControls() {
+  m_splitter1 = new QSplitter(Qt::Horizontal, this);
+  m_splitter1->setObjectName("Splitter1");
+  m_splitter1->setHandleWidth(SplitterWidth);
+  m_splitter1->setChildrenCollapsible(false);
+
+  m_panel1 = new QWidget(m_splitter1);
+  m_panel1->setObjectName("Panel1");
+  m_splitter2 = new QSplitter(Qt::Vertical, m_panel1);
+  m_splitter2->setObjectName("Splitter2");
+  m_splitter2->setHandleWidth(SplitterWidth);
+  m_splitter2->setChildrenCollapsible(false);
+  m_listCapteurs = new QListWidget(m_splitter2);
+  m_listCapteurs->setObjectName("ListCapteurs");
+  m_listCapteurs->setSelectionMode(QAbstractItemView::SingleSelection);
+  m_listCapteurs->setAccessibleName(Langue(TxtAcqAccSensors));
+  m_richEdit = new QTextEdit(m_splitter2);
+  m_richEdit->setObjectName("RichEdit");
+  m_richEdit->setReadOnly(true);
+  m_richEdit->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+  m_richEdit->setAccessibleName(Langue(TxtAcqAccComment));
+  m_splitter2->setStretchFactor(0, 1);
+  m_splitter2->setStretchFactor(1, 0);
+  auto *panelLayout = new QVBoxLayout(m_panel1);
+  panelLayout->setContentsMargins(0, 0, 0, 0);
+  panelLayout->addWidget(m_splitter2);
+
+  m_panelGraph = new QWidget(m_splitter1);
+  m_panelGraph->setObjectName("PanelGraph");
+  m_graphique = new QCustomPlot(m_panelGraph);
+  m_graphique->setObjectName("Graphique");
+  m_graphique->setAccessibleName(Langue(TxtAcqAccChart));
+  auto *graphLayout = new QVBoxLayout(m_panelGraph);
+  graphLayout->setContentsMargins(0, 0, 0, 0);
+  graphLayout->addWidget(m_graphique);
+
+  m_splitter1->setStretchFactor(0, 0);
+  m_splitter1->setStretchFactor(1, 1);
+  m_splitter1->setSizes({LeftPanelWidth, 443 - LeftPanelWidth});
+  m_splitter2->setSizes({277 - CommentHeight, CommentHeight});
+  auto *layout = new QHBoxLayout(this);
+  layout->setContentsMargins(0, 0, 0, 0);
+  layout->addWidget(m_splitter1);
+
+  // The buttons lie over the chart's top left corner.
+  m_boutStop = new QPushButton(style()->standardIcon(QStyle::SP_MediaStop), Langue(TxtAcqStop),
+                               m_graphique);
+  m_boutStop->setObjectName("BoutStop");
+  m_boutImprime = new QPushButton(style()->standardIcon(QStyle::SP_FileDialogDetailedView),
+                                  Langue(TxtAcqPrint), m_graphique);
+  m_boutImprime->setObjectName("BoutImprime");
+  int x = 8;
+  for (QPushButton *b : {m_boutStop, m_boutImprime}) {
+    b->setAccessibleName(b->text().remove('&'));
+    const QSize hint = b->sizeHint();
+    b->setGeometry(x, 8, std::max(ButtonWidth, hint.width()), std::max(ButtonHeight, hint.height()));
+    x = std::max(96, b->geometry().right() + 13);
+  }
+}
+
+void TFrameAcquisition::CreateChart() {
+  QCustomPlot *g = m_graphique;
+  g->setBackground(Qt::white);
+  g->legend->setVisible(false);
+  g->xAxis2->setVisible(false);
+  g->yAxis2->setVisible(false);
+
+  g->plotLayout()->insertRow(0);
+  QFont titleFont = font();
+  titleFont.setPixelSize(TitlePixels);
+  m_title = new QCPTextElement(g, Langue(TxtAcqTitle), titleFont);
+  m_title->setTextColor(Qt::blue);
+  g->plotLayout()->addElement(0, 0, m_title);
+
+  // The bottom axis runs across the middle of the plot: its offset from the
+  // bottom edge is set to half the plot's height once the layout is known.
+  QCPAxisRect *rect = g->axisRect();
+  rect->setAutoMargins(QCP::msLeft | QCP::msTop | QCP::msRight);
+  rect->setMargins(QMargins(0, 0, 0, 12));
+  connect(g, &QCustomPlot::afterLayout, this,
+          [this] { m_graphique->xAxis->setOffset(-m_graphique->axisRect()->height() / 2); });
+
+  g->xAxis->setLabel(Langue(TxtAcqSamplesNumber));
+  g->xAxis->setRange(0, 1);
+  g->yAxis->setLabel(Langue(TxtAcqAngle) + " (" + QString::fromStdString(AngleUnitName(m_unit)) +
+                     ")");
+  auto ticker = QSharedPointer<QCPAxisTickerFixed>::create();
+  ticker->setScaleStrategy(QCPAxisTickerFixed::ssNone);
+  g->yAxis->setTicker(ticker);
+
+  // Gestures: the rubber band and the wheel are handled here, so that every
+  // zoom or scroll reaches GraphiqueZoom.
+  g->setInteractions(QCP::Interactions());
+  g->setSelectionRectMode(QCP::srmCustom);
+  g->setNoAntialiasingOnDrag(true);
+
+  const TlistCapteur &sensors = Sensors();
+  double runningMax = 0.0;
+  for (int i = 0; i < sensors.Count(); ++i) {
+    const TCapteur &sensor = *sensors.GetSensor(i);
+    m_listCapteurs->addItem(SensorCaption(sensor));
+    auto *series = new TGraphAcquisition(g->xAxis, g->yAxis);
+    series->setPen(QPen(SeriesColours[static_cast<std::size_t>(i) % std::size(SeriesColours)], 1));
+    m_series.push_back(series);
+    const double f = ConvertAngle(m_unit, sensor.Data.FullScale);
+    if (i == 0 || f > runningMax) runningMax = f;
+  }
+  m_axisRange = runningMax;
+  g->yAxis->setRange(-ShownAxisRange(), ShownAxisRange());
+  SetLeftIncrement(ShownAxisRange() * 2 / LeftAxisSteps);
+}
+
+void TFrameAcquisition::ConnectControls() {
+  connect(m_boutStop, &QPushButton::clicked, this, &TFrameAcquisition::BoutStopClick);
+  connect(m_boutImprime, &QPushButton::clicked, this, &TFrameAcquisition::BoutImprimeClick);
+  connect(m_listCapteurs, &QListWidget::itemSelectionChanged, this,
+          &TFrameAcquisition::ListCapteursClick);
+  auto *escape = new QShortcut(QKeySequence(Qt::Key_Escape), this);
+  escape->setContext(Qt::WindowShortcut);
+  connect(escape, &QShortcut::activated, this, &TFrameAcquisition::BoutStopClick);
+  connect(m_graphique, &QCustomPlot::mousePress, this, &TFrameAcquisition::ChartMousePress);
+  connect(m_graphique, &QCustomPlot::mouseMove, this, &TFrameAcquisition::ChartMouseMove);
+  connect(m_graphique, &QCustomPlot::mouseWheel, this, &TFrameAcquisition::ChartWheel);
+  connect(m_graphique, &QCustomPlot::mouseDoubleClick, this,
+          [this](QMouseEvent *) { GraphiqueUndoZoom(); });
+  connect(m_graphique->selectionRect(), &QCPSelectionRect::accepted, this,
+          &TFrameAcquisition::ChartRubberBand);
+}
+
+bool TFrameAcquisition::eventFilter(QObject *watched, QEvent *event) {
+  if (watched == parentWidget() && event->type() == QEvent::Resize)
+    setGeometry(parentWidget()->rect());
+  return QFrame::eventFilter(watched, event);
+}
+
+// ---- Settings of the run ---------------------------------------------------
+
+const TlistCapteur &TFrameAcquisition::Sensors() const {
+  return SensorList ? *SensorList : EmptyList();
+}
+
+int32_t TFrameAcquisition::PeriodSeconds() const {
+  return m_config ? std::max<int32_t>(1, m_config->PeriodSeconds()) : 1;
+}
+
+int32_t TFrameAcquisition::SampleCount() const { return m_config ? m_config->SampleCount() : 1; }
+
+QString TFrameAcquisition::FilePath() const { return m_config ? m_config->FilePath() : QString(); }
+
+double TFrameAcquisition::ShownAxisRange() const {
+  // Without a sensor (a scan that found none still leaves the command
+  // enabled) the range would be empty and the axis could place no label.
+  return m_axisRange > 0.0 && std::isfinite(m_axisRange) ? m_axisRange : 1.0;
+}
+
+bool TFrameAcquisition::Running() const { return m_timer->isActive(); }
+
+TGraphAcquisition *TFrameAcquisition::Series(int index) const {
+  return index >= 0 && static_cast<std::size_t>(index) < m_series.size()
+             ? m_series[static_cast<std::size_t>(index)]
+             : nullptr;
+}
+
+QString TFrameAcquisition::Title() const { return m_title->text(); }
+
+// ---- The file ----------------------------------------------------------------
+
+void TFrameAcquisition::ReportWriteProblem() {
+  // A tick may come while the box of an earlier one is still open: that
+  // failure is not shown again, so boxes never stack.
+  if (MessageShowing()) return;
+  ShowMessage(MessageKind::Error, Langue(TxtAcqWriteProblem), QMessageBox::Ok, this);
+}
+
+bool TFrameAcquisition::WriteHeader() {
+  if (m_file.Create(FilePath(), HeaderPieces(Sensors(), m_unit))) {
+    ReportWriteProblem();
+    return true;
+  }
+  // The run starts only now, so no sample falls due while the header may
+  // still fail.
+  if (!m_started) {
+    m_started = true;
+    m_timer->start();
+  }
+  return false;
+}
+
+bool TFrameAcquisition::WriteSample(const std::vector<double> &values) {
+  const QDateTime now = m_clock();
+  if (m_file.Append(FilePath(), SamplePieces(now, Settings.DateFormat, m_unit, Sensors(), values))) {
+    ReportWriteProblem();
+    return true;
+  }
+  return false;
+}
+
+// ---- The run -------------------------------------------------------------------
+
+void TFrameAcquisition::TimerTimer() {
+  ++m_tickCount;
+  const int32_t period = PeriodSeconds();
+  if (m_tickCount % period != 0) return;
+  const int32_t k = m_tickCount / period - 1;
+
+  const TlistCapteur &sensors = Sensors();
+  std::vector<double> values(static_cast<std::size_t>(sensors.Count()), FailedReadingMRad);
+  for (int i = 0; i < sensors.Count(); ++i) {
+    double angle = 0.0;
+    const bool failed = sensors.GetSensor(i)->ReadAngle(angle) != FailSuccess;
+    values[static_cast<std::size_t>(i)] = failed ? FailedReadingMRad : angle;
+    // A failed reading is a gap in the curve, whatever the unit (in "%" the
+    // stand-in value would convert to a plausible slope).
+    if (auto *series = Series(i))
+      series->AddSample(failed ? std::numeric_limits<double>::quiet_NaN()
+                               : ConvertAngle(m_unit, angle));
+  }
+  if (!m_zoomed) FollowLastSample();
+  m_graphique->replot(QCustomPlot::rpQueuedReplot);
+
+  WriteSample(values);
+
+  if (k + 1 >= SampleCount()) EndRun();
+}
+
+void TFrameAcquisition::EndRun() {
+  m_timer->stop();
+  m_title->setText(Langue(TxtAcqFinished));
+  m_graphique->replot(QCustomPlot::rpQueuedReplot);
+  emit AcquisitionEnded();
+}
+
+void TFrameAcquisition::BoutStopClick() { EndRun(); }
+
+void TFrameAcquisition::SetLeftIncrement(double increment) {
+  auto ticker = m_graphique->yAxis->ticker().dynamicCast<QCPAxisTickerFixed>();
+  if (ticker && increment > 0.0 && std::isfinite(increment)) ticker->setTickStep(increment);
+}
+
+void TFrameAcquisition::FollowLastSample() {
+  const int32_t last = m_tickCount / PeriodSeconds() - 1;
+  m_graphique->yAxis->setRange(-ShownAxisRange(), ShownAxisRange());
+  if (last > m_visibleSamples)
+    m_graphique->xAxis->setRange(last - m_visibleSamples, last);
+  else
+    m_graphique->xAxis->setRange(0, last);
+  SetLeftIncrement(ShownAxisRange() * 2 / LeftAxisSteps);
+}
+
+void TFrameAcquisition::GraphiqueZoom() {
+  m_zoomed = true;
+  const QCPRange r = m_graphique->yAxis->range();
+  SetLeftIncrement((r.upper - r.lower) / LeftAxisSteps);
+  m_graphique->replot(QCustomPlot::rpQueuedReplot);
+}
+
+void TFrameAcquisition::GraphiqueUndoZoom() {
+  m_zoomed = false;
+  FollowLastSample();
+  m_graphique->replot(QCustomPlot::rpQueuedReplot);
+}
+
+void TFrameAcquisition::ListCapteursClick() {
+  for (TGraphAcquisition *series : m_series) {
+    QPen pen = series->pen();
+    pen.setWidth(1);
+    series->setPen(pen);
+  }
+  const QList<QListWidgetItem *> selected = m_listCapteurs->selectedItems();
+  const int row = selected.isEmpty() ? -1 : m_listCapteurs->row(selected.first());
+  if (row >= 0) {
+    m_richEdit->clear();
+    if (const TCapteur *sensor = Sensors().GetSensor(row))
+      m_richEdit->setPlainText(QString::fromStdString(sensor->Comment));
+    if (TGraphAcquisition *series = Series(row)) {
+      QPen pen = series->pen();
+      pen.setWidth(2);
+      series->setPen(pen);
+    }
+  }
+  m_graphique->replot(QCustomPlot::rpQueuedReplot);
+}
+
+// ---- Gestures ------------------------------------------------------------------
+
+void TFrameAcquisition::ChartRubberBand(const QRect &rect, QMouseEvent *event) {
+  if (event && event->button() != Qt::LeftButton) return;
+  // Drawn from right to left: undo the zoom.
+  if (rect.width() < 0) {
+    GraphiqueUndoZoom();
+    return;
+  }
+  const QRect band = rect.normalized();
+  if (band.width() < MinimumBand || band.height() < MinimumBand) return;
+  m_graphique->axisRect()->zoom(QRectF(band));
+  GraphiqueZoom();
+}
+
+void TFrameAcquisition::ChartMousePress(QMouseEvent *event) {
+  if (event->button() != Qt::RightButton) return;
+  m_scrollStartX = static_cast<int>(event->position().x());
+  m_scrollLower = m_graphique->xAxis->range().lower;
+  m_scrollUpper = m_graphique->xAxis->range().upper;
+}
+
+void TFrameAcquisition::ChartMouseMove(QMouseEvent *event) {
+  if (!(event->buttons() & Qt::RightButton)) return;
+  // The right button scrolls sideways; it never draws a zoom band.
+  if (m_graphique->selectionRect()->isActive()) m_graphique->selectionRect()->cancel();
+  QCPAxis *x = m_graphique->xAxis;
+  const double shift = x->pixelToCoord(m_scrollStartX) - x->pixelToCoord(event->position().x());
+  x->setRange(m_scrollLower + shift, m_scrollUpper + shift);
+  GraphiqueZoom();
+}
+
+void TFrameAcquisition::ChartWheel(QWheelEvent *event) {
+  const QPoint delta = event->angleDelta();
+  QCPAxis *x = m_graphique->xAxis;
+  if (delta.x() != 0 || (event->modifiers() & Qt::ShiftModifier)) {
+    const double notches = (delta.x() != 0 ? delta.x() : delta.y()) / 120.0;
+    x->moveRange(-notches * WheelScrollShare * x->range().size());
+  } else {
+    const double factor = std::pow(WheelZoomFactor, delta.y() / 120.0);
+    x->scaleRange(factor, x->pixelToCoord(event->position().x()));
+    QCPAxis *y = m_graphique->yAxis;
+    y->scaleRange(factor, y->pixelToCoord(event->position().y()));
+  }
+  GraphiqueZoom();
+}
+
+// ---- Printing ------------------------------------------------------------------
+
+bool TFrameAcquisition::PrintChart(QPrinter &printer) {
+  const int width = std::max(m_graphique->width(), 400);
+  const int height = std::max(m_graphique->height(), 250);
+  QCPPainter painter;
+  if (!painter.begin(&printer)) return false;
+  painter.setMode(QCPPainter::pmVectorized);
+  painter.setMode(QCPPainter::pmNoCaching);
+  // The chart at its screen proportions, as large as the page allows.
+  const QRect page = painter.viewport();
+  const double scale = std::min(double(page.width()) / width, double(page.height()) / height);
+  const int w = static_cast<int>(width * scale), h = static_cast<int>(height * scale);
+  painter.setViewport(page.x() + (page.width() - w) / 2, page.y() + (page.height() - h) / 2, w, h);
+  painter.setWindow(0, 0, width, height);
+  m_graphique->toPainter(&painter, width, height);
+  return painter.end();
+}
+
+bool TFrameAcquisition::SaveChartPdf(const QString &path) {
+  QPrinter printer(QPrinter::HighResolution);
+  printer.setOutputFormat(QPrinter::PdfFormat);
+  printer.setOutputFileName(path);
+  printer.setPageOrientation(QPageLayout::Landscape);
+  printer.setCreator(Langue(TxtAppTitle));
+  printer.setDocName(Title());
+  return PrintChart(printer) && QFileInfo(path).size() > 0;
+}
+
+void TFrameAcquisition::BoutImprimeClick() {
+  if (QPrinterInfo::defaultPrinter().isNull()) {
+    if (ShowMessage(MessageKind::Confirmation, Langue(TxtAcqNoPrinter),
+                    QMessageBox::Yes | QMessageBox::No, this) != QMessageBox::Yes)
+      return;
+    const QFileInfo file(FilePath());
+    const QString proposed = QDir(file.absolutePath()).filePath(file.completeBaseName() + ".pdf");
+    const QString path = QFileDialog::getSaveFileName(this, Langue(TxtAcqPdfTitle), proposed,
+                                                      Langue(TxtAcqPdfFilter));
+    if (path.isEmpty()) return;
+    if (!SaveChartPdf(path)) ShowMessage(MessageKind::Error, Langue(TxtAcqPdfProblem), QMessageBox::Ok, this);
+    return;
+  }
+  QPrinter &printer = ChartPrinter();
+  printer.setPrinterName(QPrinterInfo::defaultPrinter().printerName());
+  const QPageLayout::Orientation previous = printer.pageLayout().orientation();
+  printer.setPageOrientation(QPageLayout::Landscape);
+  const bool printed = PrintChart(printer);
+  printer.setPageOrientation(previous);
+  if (!printed) ShowMessage(MessageKind::Error, Langue(TxtAcqPrintProblem), QMessageBox::Ok, this);
+}

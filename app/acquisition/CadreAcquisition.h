@@ -1,25 +1,140 @@
-// CadreAcquisition: the frame of one acquisition run. Placeholder until it is
-// built: its header always fails, so no run starts.
+// CadreAcquisition: the frame of one acquisition run: the list of the
+// sensors, the comment of the selected one, and the chart with one curve per
+// sensor. A one-second timer paces the run; every PeriodSeconds ticks each
+// sensor of SensorList is read once, the values go on the chart and one line
+// goes to the acquisition file.
 #ifndef NIVELIX_CADREACQUISITION_H
 #define NIVELIX_CADREACQUISITION_H
 
+#include <cstdint>
+#include <functional>
+#include <vector>
+
+#include <QDateTime>
 #include <QFrame>
+
+#include "FichierAcquisition.h"
+
+class QCPTextElement;
+class QCustomPlot;
+class QListWidget;
+class QMouseEvent;
+class QPrinter;
+class QPushButton;
+class QSplitter;
+class QTextEdit;
+class QTimer;
+class QWheelEvent;
+class TConfigAcquisition;
+class TGraphAcquisition;
+class TlistCapteur;
 
 class TFrameAcquisition : public QFrame {
   Q_OBJECT
  public:
-  // Fills parent; the creation starts the sampling timer.
-  explicit TFrameAcquisition(QWidget *parent);
+  // Fills parent with the list, the comment box and the chart for the
+  // sensors of SensorList, in the unit of Settings. The period, the number
+  // of samples and the file come from config (by default the program's
+  // TConfigAcquisition). The timer starts once WriteHeader has succeeded.
+  explicit TFrameAcquisition(QWidget *parent, const TConfigAcquisition *config = nullptr);
   ~TFrameAcquisition() override;
 
   // Creates the acquisition file and writes its header. False when the whole
-  // header was written, true on failure (after showing the message).
+  // header was written (the run then starts), true on failure (after showing
+  // the message).
   bool WriteHeader();
+  // Appends the line of one sample (values in mRad, FailedReadingMRad for a
+  // failed reading). False on success, true on failure (after showing the
+  // message, unless a message box is already open).
+  bool WriteSample(const std::vector<double> &values);
+
+  // One tick of the one-second timer. Public so that tests can drive a run
+  // without waiting real seconds.
+  void TimerTimer();
+  // Stop: ends the run; the lines written stay, the frame stays on screen.
+  void BoutStopClick();
+  // Prints the chart in landscape on the default printer, or offers to save
+  // it as PDF when no printer is configured.
+  void BoutImprimeClick();
+  // Thickens the curve of the selected sensor and shows its comment.
+  void ListCapteursClick();
+  // The user zoomed or scrolled: the axes stay as set while points arrive.
+  void GraphiqueZoom();
+  // Back to following the latest samples.
+  void GraphiqueUndoZoom();
+  // Angle axis at +-AxisRange; bottom axis over the latest 101 samples.
+  void FollowLastSample();
+
+  // Draws the chart on printer, fitted to its page. True when it was drawn.
+  bool PrintChart(QPrinter &printer);
+  // Saves the chart as a landscape PDF page at path. True on success.
+  bool SaveChartPdf(const QString &path);
+
+  // For tests and for the screenshot: the state of the run.
+  int32_t TickCount() const { return m_tickCount; }
+  bool Zoomed() const { return m_zoomed; }
+  double AxisRange() const { return m_axisRange; }
+  bool Running() const;
+  QCustomPlot *Graphique() const { return m_graphique; }
+  TGraphAcquisition *Series(int index) const;
+  QString Title() const;
+  QTimer *Timer() const { return m_timer; }
+  // The clock read once per sample for its date and time.
+  void SetClock(std::function<QDateTime()> clock) { m_clock = std::move(clock); }
 
  signals:
   // The run has ended or the user stopped it: the main window enables the
   // sensor and system menus again.
   void AcquisitionEnded();
+
+ protected:
+  bool eventFilter(QObject *watched, QEvent *event) override;
+
+ private:
+  void CreateControls();
+  void CreateChart();
+  void ConnectControls();
+  void EndRun();
+  void ReportWriteProblem();
+  void SetLeftIncrement(double increment);
+  // The half height of the angle axis actually shown: AxisRange, or 1 when
+  // there is no sensor to give one.
+  double ShownAxisRange() const;
+  int32_t PeriodSeconds() const;
+  int32_t SampleCount() const;
+  QString FilePath() const;
+  const TlistCapteur &Sensors() const;
+
+  void ChartMousePress(QMouseEvent *event);
+  void ChartMouseMove(QMouseEvent *event);
+  void ChartWheel(QWheelEvent *event);
+  void ChartRubberBand(const QRect &rect, QMouseEvent *event);
+
+  const TConfigAcquisition *m_config;
+  int32_t m_tickCount = 0;
+  bool m_zoomed = false;
+  double m_axisRange = 0.0;
+  int32_t m_visibleSamples = 100;
+  int m_unit = 0;
+  bool m_started = false;
+  TFichierAcquisition m_file;
+  std::function<QDateTime()> m_clock;
+  // Right-button scrolling: where it started and the range then.
+  int m_scrollStartX = 0;
+  double m_scrollLower = 0.0, m_scrollUpper = 0.0;
+
+  QWidget *m_panel1 = nullptr;
+  QListWidget *m_listCapteurs = nullptr;
+  QSplitter *m_splitter1 = nullptr;
+  QSplitter *m_splitter2 = nullptr;
+  QTextEdit *m_richEdit = nullptr;
+  QWidget *m_panelGraph = nullptr;
+  QCustomPlot *m_graphique = nullptr;
+  QCPTextElement *m_title = nullptr;
+  QPushButton *m_boutStop = nullptr;
+  QPushButton *m_boutImprime = nullptr;
+  QTimer *m_timer = nullptr;
+  std::vector<TGraphAcquisition *> m_series;
 };
 
 #endif

@@ -1,0 +1,128 @@
+// The acquisition settings dialog: the sample count of a period and a
+// duration, what each showing resets, and the file choice.
+#include <QComboBox>
+#include <QFileDialog>
+#include <QTimer>
+
+#include "AcquisitionFixture.h"
+
+namespace {
+
+TEST(SampleCount, PeriodsAndDurations) {
+  const struct {
+    int32_t period, days, hours, minutes;
+    int unit;
+    bool valid;
+    int32_t periodSeconds, samples;
+  } rows[] = {
+      {10, 0, 0, 1, UnitSecondes, true, 10, 6},
+      {1, 1, 0, 0, UnitMinutes, true, 60, 1440},
+      {7, 0, 0, 1, UnitSecondes, true, 7, 8},
+      {5, 0, 0, 1, UnitMinutes, true, 300, 0},
+      {2, 0, 0, 1, UnitHours, true, 7200, 0},
+      {1, 255, 23, 59, UnitDays, true, 86400, 255},
+      {1, 0, 30, 0, UnitSecondes, true, 1, 108000},  // hours beyond the arrows
+      {0, 0, 0, 1, UnitSecondes, false, 0, 0},
+      {5, 0, -3, 1, UnitSecondes, false, 0, 0},
+      {5, 0, 0, 0, UnitSecondes, false, 0, 0},
+      {5, 0, 0, 1, -1, true, 42, 1},  // no unit: one sample, period kept
+      // Typed values whose seconds overflow 32 bits.
+      {1, 24855, 0, 0, UnitSecondes, true, 1, 2147472000},
+      {1, 24856, 0, 0, UnitSecondes, false, 0, 0},
+      {1, 0, 0, 2147483647, UnitSecondes, false, 0, 0},
+      {24856, 1, 0, 0, UnitDays, false, 0, 0},
+      {2147483647, 1, 0, 0, UnitMinutes, false, 0, 0},
+  };
+  for (const auto &r : rows) {
+    const SampleCountResult got = ComputeSamples(r.period, r.days, r.hours, r.minutes, r.unit, 42);
+    EXPECT_EQ(got.valid, r.valid) << r.period << " " << r.days << "J " << r.hours << "h " << r.minutes;
+    if (!r.valid || !got.valid) continue;
+    EXPECT_EQ(got.periodSeconds, r.periodSeconds) << r.period;
+    EXPECT_EQ(got.sampleCount, r.samples) << r.period;
+  }
+}
+
+class AcquisitionDialog : public AcquisitionFixture {
+ protected:
+  QString Count() { return dialog.findChild<QLineEdit *>("EditNbrEch")->text(); }
+  TConfigAcquisition dialog;
+};
+
+TEST_F(AcquisitionDialog, ShowingResetsAllButTheUnit) {
+  EXPECT_EQ(dialog.windowTitle(), "Parameters");
+  dialog.FormShow();
+  EXPECT_EQ(Count(), "12");
+  EXPECT_EQ(dialog.FilePath(), Path("acq.txt"));
+
+  Type(dialog, "EditPeriode", "10");
+  EXPECT_EQ(Count(), "6");
+  Type(dialog, "EditPeriode", "");
+  EXPECT_EQ(Count(), "6") << "an empty period keeps the last one";
+  Type(dialog, "EditPeriode", "2.5");
+  EXPECT_EQ(Count(), "6");
+  Type(dialog, "EditDureeHeures", "-3");
+  EXPECT_EQ(Count(), "Err");
+  EXPECT_EQ(dialog.SampleCount(), 6) << "Err keeps the last valid values";
+  EXPECT_EQ(dialog.PeriodSeconds(), 10);
+  Type(dialog, "EditDureeHeures", "30");
+  EXPECT_EQ(Count(), QString::number((30 * 3600 + 60) / 10));
+  Type(dialog, "EditDureeJours", "99999");
+  EXPECT_EQ(Count(), "Err") << "seconds beyond 32 bits";
+  Type(dialog, "EditDureeJours", "0");
+  Type(dialog, "EditPeriode", "0");
+  EXPECT_EQ(Count(), "Err");
+
+  // The arrows step within their range; the unit list recomputes.
+  Type(dialog, "EditPeriode", "255");
+  dialog.findChild<TUpDown *>("UpDown1")->Step(1);
+  EXPECT_EQ(dialog.findChild<QLineEdit *>("EditPeriode")->text(), "255");
+  dialog.findChild<QComboBox *>("ListeUnitePeriode")->setCurrentIndex(UnitMinutes);
+  EXPECT_EQ(dialog.PeriodSeconds(), 255 * 60);
+  Type(dialog, "EditEnregistre", Path("other.txt"));
+
+  dialog.FormShow();
+  EXPECT_EQ(dialog.findChild<QLineEdit *>("EditPeriode")->text(), "5");
+  EXPECT_EQ(dialog.findChild<QLineEdit *>("EditDureeJours")->text(), "0");
+  EXPECT_EQ(dialog.findChild<QLineEdit *>("EditDureeHeures")->text(), "0");
+  EXPECT_EQ(dialog.findChild<QLineEdit *>("EditDureeMin")->text(), "1");
+  EXPECT_EQ(dialog.FilePath(), Path("acq.txt"));
+  EXPECT_EQ(dialog.findChild<QComboBox *>("ListeUnitePeriode")->currentIndex(), UnitMinutes);
+  EXPECT_EQ(Count(), "0") << "5 minutes over one minute";
+  EXPECT_EQ(dialog.PeriodSeconds(), 300);
+}
+
+TEST_F(AcquisitionDialog, SaveDialogOpensInTheFileFolderWithItsName) {
+  ASSERT_TRUE(QDir(dir.path()).mkpath("site"));
+  dialog.FormShow();
+  Type(dialog, "EditEnregistre", Path("site/y.txt"));
+  QString seenFolder, seenName;
+  auto answerSaveDialog = [&](bool confirm) {
+    // Answers the dialog once it is up.
+    QTimer poll;
+    QObject::connect(&poll, &QTimer::timeout, [&] {
+      QFileDialog *save = dialog.SauveDialog();
+      if (!save->isVisible()) return;
+      poll.stop();
+      seenFolder = save->directory().absolutePath();
+      auto *name = save->findChild<QLineEdit *>("fileNameEdit");
+      ASSERT_NE(name, nullptr);
+      seenName = name->text();
+      if (confirm) {
+        name->setText("z");
+        QMetaObject::invokeMethod(save, "accept");
+      } else {
+        QMetaObject::invokeMethod(save, "reject");
+      }
+    });
+    poll.start(10);
+    dialog.BoutSauveClick();
+  };
+  answerSaveDialog(false);
+  EXPECT_EQ(seenFolder, QDir(Path("site")).absolutePath());
+  EXPECT_EQ(seenName, "y");
+  EXPECT_EQ(dialog.FilePath(), Path("site/y.txt")) << "cancel changes nothing";
+  answerSaveDialog(true);
+  EXPECT_EQ(dialog.FilePath(), QDir::toNativeSeparators(Path("site/z.txt")));
+}
+
+}  // namespace
