@@ -17,6 +17,7 @@
 #include "DialogSupport.h"
 #include "ListeAfficheAngle.h"
 #include "ListeCapteurs.h"
+#include "ThreadSec.h"
 #include "WmPanelStop.h"
 #include "dialogApropos.h"
 #include "dialogconfig.h"
@@ -177,6 +178,18 @@ void TFenetrePrincipale::SetAcquisitionRunning(bool running) {
 void TFenetrePrincipale::MenuConfigClick() {
   DiscardAcquisitionFrame();
   if (!FenetreConfig) return;
+  // What a scan started in the dialog does to this window, and the sensor
+  // dialog its Edit opens.
+  ConfigMainWindowHooks hooks;
+  hooks.RemoveAllPanels = [this] {
+    m_panels->RemoveAll();
+    Repaint();
+  };
+  hooks.ClearSensorReadingItems = [this] { ClearSensorReadingItems(); };
+  hooks.AddSensorReadingItem = [this](TCapteur *sensor) { AddSensorReadingItem(sensor); };
+  hooks.DiscardAcquisitionFrame = [this] { DiscardAcquisitionFrame(); };
+  FenetreConfig->SetMainWindowHooks(hooks);
+  FenetreConfig->SetSensorDialog(FenetreCapteur);
   FenetreConfig->ClearFirstStatusPanel();
   if (FenetreConfig->exec() != ConfigApply) return;
 
@@ -236,9 +249,9 @@ void TFenetrePrincipale::MenuQuitterClick() { QApplication::quit(); }
 
 void TFenetrePrincipale::WMPanelStop(int number) {
   // The panel is not removed here: this runs inside the panel's own Stop
-  // handler. A worker waits for the panel to close and then calls
-  // RemovePanel(number) on this thread.
-  Q_UNUSED(number);
+  // handler. The worker waits for the panel's close signal, then runs
+  // RemovePanel(number) on this thread and frees itself.
+  m_threadSec = new TThreadSec(number, this, [this](int n) { RemovePanel(n); });
 }
 
 void TFenetrePrincipale::RemovePanel(int number) {

@@ -8,6 +8,7 @@
 #include <memory>
 
 #include <QMainWindow>
+#include <QPointer>
 #include <QRect>
 #include <QSize>
 
@@ -17,6 +18,7 @@ class QStatusBar;
 class QWidget;
 class TCapteur;
 class TListAfficheAngle;
+class TThreadSec;
 class TFenetreConfig;
 class TFenetreAPropos;
 class TFenetreCapteur;
@@ -95,6 +97,8 @@ class TFenetrePrincipale : public QMainWindow {
   QWidget *m_panelCadres = nullptr;
   QStatusBar *m_barreStatus = nullptr;
   std::unique_ptr<TListAfficheAngle> m_panels;
+  // The most recent worker started by WMPanelStop; it frees itself.
+  QPointer<TThreadSec> m_threadSec;
 };
 
 // The six windows of the program, each created once by CreateWindows.
