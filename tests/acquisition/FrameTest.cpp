@@ -1,0 +1,240 @@
+// The acquisition run: a run driven tick by tick against simulated sensors,
+// the file it leaves, the chart's axes and gestures, and the failures of the
+// file.
+#include <cmath>
+#include <cstdlib>
+
+#include <QApplication>
+#include <QComboBox>
+#include <QListWidget>
+#include <QMouseEvent>
+#include <QPrinterInfo>
+#include <QTextEdit>
+#include <QTimer>
+#include <QWheelEvent>
+#include <qcustomplot.h>
+
+#include "AcquisitionFixture.h"
+#include "CadreAcquisition.h"
+#include "GraphAcquisition.h"
+
+namespace {
+
+class AcquisitionRun : public AcquisitionFixture {
+ protected:
+  void SetUp() override {
+    AcquisitionFixture::SetUp();
+    parent.resize(800, 500);
+    dialog.FormShow();
+  }
+
+  // period seconds over minutes: the dialog as the user fills it.
+  void Plan(const QString &period, const QString &minutes) {
+    Type(dialog, "EditPeriode", period);
+    Type(dialog, "EditDureeMin", minutes);
+  }
+
+  // A sensor whose port leads nowhere: every reading fails at once.
+  TCapteur *AddDeadSensor(double fullScale) {
+    qputenv("NIVELIX_COM9", "/nonexistent/tty");
+    SensorData data;
+    data.Family = 1;
+    data.Reference = "KV72500-XX";
+    data.SerialNumber = 9;
+    data.Protocol = 0;
+    data.FullScale = fullScale;
+    return SensorList->AddSensor(data, 9);
+  }
+
+  static void Ticks(TFrameAcquisition &frame, int n) {
+    for (int i = 0; i < n; ++i) frame.TimerTimer();
+  }
+
+  static QCPRange Bottom(TFrameAcquisition &frame) { return frame.Graphique()->xAxis->range(); }
+
+  QWidget parent;
+  TConfigAcquisition dialog;
+};
+
+TEST_F(AcquisitionRun, ThreeSamplesOfTwoSensorsByteForByte) {
+  AddSensorA(1, 523.599, "KV72500-AB", 111, 12.5);
+  AddSensorA(2, 523.599, "KV72500-CD", 222, -3.25, "pier 2");
+  Plan("20", "1");  // 3 samples, 20 s apart
+  ASSERT_EQ(dialog.SampleCount(), 3);
+
+  TFrameAcquisition frame(&parent, &dialog);
+  int ended = 0;
+  QObject::connect(&frame, &TFrameAcquisition::AcquisitionEnded, [&] { ++ended; });
+  // The clock of each sample: the second one right at midnight.
+  const QDateTime times[] = {QDateTime(QDate(2007, 3, 5), QTime(23, 59, 59, 999)),
+                             QDateTime(QDate(2007, 3, 6), QTime(0, 0, 0)),
+                             QDateTime(QDate(2007, 3, 6), QTime(9, 4, 7))};
+  int sample = 0;
+  frame.SetClock([&] { return times[std::min(sample++, 2)]; });
+
+  EXPECT_FALSE(frame.Running()) << "the timer waits for the header";
+  ASSERT_FALSE(frame.WriteHeader());
+  EXPECT_TRUE(frame.Running());
+
+  Settings.DateFormat = DateDayMonthYear;
+  Ticks(frame, 19);
+  EXPECT_EQ(frame.Series(0)->Samples(), 0) << "the first sample comes one period after the start";
+  Ticks(frame, 1);
+  EXPECT_EQ(frame.Series(0)->Samples(), 1);
+  Settings.DateFormat = DateMonthDayYear;
+  bus->SetFault(1, nivsim::Fault::WrongChecksum);
+  Ticks(frame, 20);
+  bus->ClearFault(1);
+  Settings.DateFormat = DateYearMonthDay;
+  EXPECT_EQ(ended, 0);
+  Ticks(frame, 20);
+
+  EXPECT_EQ(ended, 1);
+  EXPECT_FALSE(frame.Running());
+  EXPECT_EQ(frame.Title(), "Acquisition finished");
+  EXPECT_TRUE(messages.empty());
+  EXPECT_EQ(Contents(Path("acq.txt")),
+            QByteArray("Acquisition file generated with Nivelix V3.6.2.\r\n"
+                       "Unit : mRad\r\n"
+                       "KV72500-AB - 111 : \tNo comment.\r\n"
+                       "KV72500-CD - 222 : \tpier 2.\r\n"
+                       "Inclinometer\tKV72500-AB - 111\tKV72500-CD - 222\r\n"
+                       "5/3/2007 23:59:59\t12.50\t-3.25\r\n"
+                       "3/6/2007 0:0:0\t12.50\t\r\n"
+                       "2007/3/6 9:4:7\t12.50\t-3.25\r\n"));
+  // On the chart the failed reading is a gap.
+  EXPECT_EQ(frame.Series(1)->Samples(), 3);
+  EXPECT_TRUE(std::isnan(frame.Series(1)->Value(1)));
+  EXPECT_DOUBLE_EQ(frame.Series(1)->Value(2), -3.25);
+  EXPECT_EQ(Bottom(frame).lower, 0);
+  EXPECT_EQ(Bottom(frame).upper, 2);
+}
+
+TEST_F(AcquisitionRun, AxesFollowZoomAndSelection) {
+  // Three sensors: the widest full scale sets the angle axis.
+  AddDeadSensor(52.35988)->Comment = "first";
+  AddDeadSensor(523.599)->Comment = "second";
+  AddDeadSensor(253.0727);
+  Plan("1", "5");
+  TFrameAcquisition frame(&parent, &dialog);
+  parent.show();
+  QApplication::sendPostedEvents();
+  QCustomPlot *chart = frame.Graphique();
+  ASSERT_GT(chart->width(), 300);
+  EXPECT_EQ(chart->yAxis->range().lower, -523.599);
+  EXPECT_EQ(chart->yAxis->range().upper, 523.599);
+  auto ticker = chart->yAxis->ticker().dynamicCast<QCPAxisTickerFixed>();
+  ASSERT_TRUE(ticker);
+  EXPECT_NEAR(ticker->tickStep(), 52.3599, 1e-9);
+  EXPECT_EQ(chart->yAxis->label(), "Angle (mRad)");
+  EXPECT_EQ(frame.findChild<QListWidget *>("ListCapteurs")->item(1)->text(),
+            QString::fromUtf8("KV72500-XX n°9"));
+
+  ASSERT_FALSE(frame.WriteHeader());
+  frame.Timer()->stop();
+  Ticks(frame, 150);
+  EXPECT_EQ(Bottom(frame).lower, 49);
+  EXPECT_EQ(Bottom(frame).upper, 149);
+  EXPECT_TRUE(std::isnan(frame.Series(0)->Value(149))) << "failed readings are gaps";
+
+  // The wheel zooms; the view then stays put while samples arrive.
+  chart->replot();
+  const QPointF centre = chart->axisRect()->center();
+  QWheelEvent wheel(centre, chart->mapToGlobal(centre), QPoint(), QPoint(0, 240), Qt::NoButton,
+                    Qt::NoModifier, Qt::NoScrollPhase, false);
+  QApplication::sendEvent(chart, &wheel);
+  EXPECT_TRUE(frame.Zoomed());
+  const QCPRange zoomed = Bottom(frame);
+  EXPECT_LT(zoomed.size(), 100.0);
+  EXPECT_NEAR(ticker->tickStep(), chart->yAxis->range().size() / 20, 1e-9);
+  Ticks(frame, 10);
+  EXPECT_EQ(Bottom(frame), zoomed);
+  EXPECT_EQ(frame.Series(2)->Samples(), 160);
+
+  // Undo zoom: following again.
+  frame.GraphiqueUndoZoom();
+  EXPECT_FALSE(frame.Zoomed());
+  EXPECT_EQ(Bottom(frame).lower, 59);
+  EXPECT_EQ(Bottom(frame).upper, 159);
+  EXPECT_EQ(chart->yAxis->range().upper, 523.599);
+
+  // A rubber band drawn left to right zooms, right to left undoes it.
+  chart->replot();
+  auto drag = [&](QPointF from, QPointF to) {
+    QMouseEvent press(QEvent::MouseButtonPress, from, chart->mapToGlobal(from), Qt::LeftButton,
+                      Qt::LeftButton, Qt::NoModifier);
+    QMouseEvent move(QEvent::MouseMove, to, chart->mapToGlobal(to), Qt::NoButton, Qt::LeftButton,
+                     Qt::NoModifier);
+    QMouseEvent release(QEvent::MouseButtonRelease, to, chart->mapToGlobal(to), Qt::LeftButton,
+                        Qt::NoButton, Qt::NoModifier);
+    QApplication::sendEvent(chart, &press);
+    QApplication::sendEvent(chart, &move);
+    QApplication::sendEvent(chart, &release);
+  };
+  drag(centre - QPointF(60, 40), centre + QPointF(60, 40));
+  EXPECT_TRUE(frame.Zoomed());
+  EXPECT_LT(Bottom(frame).size(), 100.0);
+  drag(centre + QPointF(60, 40), centre - QPointF(60, 40));
+  EXPECT_FALSE(frame.Zoomed());
+  EXPECT_EQ(Bottom(frame).upper, 159);
+
+  // Selecting a sensor thickens its curve only and shows its comment.
+  auto *list = frame.findChild<QListWidget *>("ListCapteurs");
+  list->setCurrentRow(1);
+  EXPECT_EQ(frame.Series(0)->pen().width(), 1);
+  EXPECT_EQ(frame.Series(1)->pen().width(), 2);
+  EXPECT_EQ(frame.Series(2)->pen().width(), 1);
+  EXPECT_EQ(frame.findChild<QTextEdit *>("RichEdit")->toPlainText(), "second");
+  list->clearSelection();
+  for (int i = 0; i < 3; ++i) EXPECT_EQ(frame.Series(i)->pen().width(), 1);
+
+  // Stop ends the run; the chart can still be saved.
+  int ended = 0;
+  QObject::connect(&frame, &TFrameAcquisition::AcquisitionEnded, [&] { ++ended; });
+  frame.BoutStopClick();
+  EXPECT_EQ(ended, 1);
+  EXPECT_EQ(frame.Title(), "Acquisition finished");
+  const QByteArray before = Contents(Path("acq.txt"));
+  EXPECT_EQ(before.count("\r\n"), 6 + 160);
+  ASSERT_TRUE(frame.SaveChartPdf(Path("chart.pdf")));
+  EXPECT_TRUE(Contents(Path("chart.pdf")).startsWith("%PDF"));
+  EXPECT_FALSE(frame.SaveChartPdf(Path("nofolder/chart.pdf")));
+  if (QPrinterInfo::defaultPrinter().isNull()) {
+    answer = QMessageBox::No;
+    frame.BoutImprimeClick();
+    ASSERT_EQ(messages.size(), 1u);
+    EXPECT_EQ(messages[0].first, MessageKind::Confirmation);
+  }
+}
+
+TEST_F(AcquisitionRun, HeaderFailuresLeaveNoRun) {
+  AddDeadSensor(523.599);
+  for (const QString &path : {Path("nofolder/acq.txt"), QString("/dev/full")}) {
+    messages.clear();
+    Type(dialog, "EditEnregistre", path);
+    TFrameAcquisition frame(&parent, &dialog);
+    EXPECT_TRUE(frame.WriteHeader()) << path.toStdString();
+    EXPECT_FALSE(frame.Running());
+    ASSERT_EQ(messages.size(), 1u);
+    EXPECT_EQ(messages[0].first, MessageKind::Error);
+    EXPECT_EQ(messages[0].second, "Problems when writing acquisition");
+  }
+  EXPECT_FALSE(QDir(Path("nofolder")).exists());
+}
+
+TEST_F(AcquisitionRun, FileDeletedDuringTheRunIsNotCreatedAgain) {
+  AddSensorA(1, 523.599, "KV72500-AB", 111, 12.5);
+  Plan("1", "1");
+  TFrameAcquisition frame(&parent, &dialog);
+  ASSERT_FALSE(frame.WriteHeader());
+  frame.Timer()->stop();
+  Ticks(frame, 1);
+  EXPECT_TRUE(messages.empty());
+  ASSERT_TRUE(QFile::remove(Path("acq.txt")));
+  Ticks(frame, 3);
+  EXPECT_EQ(MessagesWith(TxtAcqWriteProblem), 3) << "one message per sample";
+  EXPECT_FALSE(QFile::exists(Path("acq.txt")));
+  EXPECT_EQ(frame.Series(0)->Samples(), 4) << "the run goes on";
+}
+
+}  // namespace
