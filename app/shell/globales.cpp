@@ -105,7 +105,8 @@ bool CloseSettingsFile(int fd) {
 
 QString ShortStringText(const ShortString &s) {
   const QByteArray bytes(s.Text, s.Length);
-  QStringDecoder decoder(QStringDecoder::System);
+  // Stateless: a sequence cut short by the end is an error too, not held back.
+  QStringDecoder decoder(QStringDecoder::System, QStringDecoder::Flag::Stateless);
   QString text = decoder.decode(bytes);
   if (decoder.hasError()) return QString::fromLatin1(bytes);
   return text;
