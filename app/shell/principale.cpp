@@ -210,7 +210,9 @@ void TFenetrePrincipale::MenuAcquisitionClick() {
     SetAcquisitionRunning(false);
     return;
   }
-  AcquisitionFrame = new TFrameAcquisition(m_panelCadres);
+  // The frame reads the period, the sample count and the file from the
+  // dialog; its timer starts only once WriteHeader has succeeded.
+  AcquisitionFrame = new TFrameAcquisition(m_panelCadres, ConfigAcquisition);
   connect(AcquisitionFrame, &TFrameAcquisition::AcquisitionEnded, this,
           [this] { SetAcquisitionRunning(false); });
   if (AcquisitionFrame->WriteHeader()) {
