@@ -1,0 +1,240 @@
+// The settings file "ruzazazo.cfg": its byte image, the one-step backup, the
+// tails kept, and every failure reported with the file left as it was.
+#include <sys/stat.h>
+
+#include <cstdio>
+#include <cstring>
+
+#include "ShellTest.h"
+
+namespace {
+
+class SettingsFileTest : public ShellTest {
+ protected:
+  // A record unlike the defaults in every field.
+  static SettingsRecord Other() {
+    SettingsRecord r = DefaultSettings();
+    r.PortNumber = 4;
+    r.LinkType = LinkRs485;
+    SetShortStringText(r.DisplayFont, QStringLiteral("DejaVu Sans Mono"));
+    r.DisplayFontHeight = 30;
+    r.AngleUnit = 3;
+    r.DateFormat = DateDayMonthYear;
+    return r;
+  }
+  static bool Same(const SettingsRecord &a, const SettingsRecord &b) {
+    return std::memcmp(&a, &b, sizeof a) == 0;
+  }
+  // Whether file permissions hold for this thread (see AsUnprivileged).
+  static bool PermissionsApply(const AsUnprivileged &as) { return geteuid() != 0 || as.Active(); }
+};
+
+TEST_F(SettingsFileTest, NoFileCreatesTheDefaultsImage) {
+  EXPECT_TRUE(LoadSettings());
+  EXPECT_TRUE(messages.empty());
+  const QByteArray b = FileBytes();
+  ASSERT_EQ(b.size(), 532);
+  EXPECT_EQ(b.left(9), QByteArray::fromHex("ff000000010000000" "1"));
+  EXPECT_EQ(b.mid(9, 12), QByteArray("\x0b" "Courier New"));
+  EXPECT_EQ(b.mid(268, 5), QByteArray::fromHex("3600000001"));
+  EXPECT_EQ(b.at(529), 2);
+  EXPECT_EQ(b.mid(265, 3), QByteArray(3, '\0'));
+  EXPECT_EQ(b.mid(530, 2), QByteArray(2, '\0'));
+  EXPECT_EQ(ShortStringText(Settings.AcquisitionFile),
+            QDir::currentPath() + QStringLiteral("/Acquisition.txt"));
+  EXPECT_TRUE(Same(Settings, PendingSettings));
+}
+
+TEST_F(SettingsFileTest, ApplyOnOneRecordFileKeepsTheOldAsBackupAndLaterRecords) {
+  const SettingsRecord old = DefaultSettings();
+  SettingsRecord third = Other();
+  third.PortNumber = 7;
+  // Table: the file before the save, and what must follow the two records.
+  const struct {
+    const char *what;
+    QByteArray before;
+    QByteArray tail;
+  } cases[] = {
+      {"no file: both records are the new settings", QByteArray(), QByteArray()},
+      {"one record", Image(old), QByteArray()},
+      {"three records: the third survives", Image(old) + Image(old) + Image(third), Image(third)},
+      {"a stray partial tail survives", Image(old) + Image(old) + QByteArray("xyz"), "xyz"},
+  };
+  for (const auto &c : cases) {
+    SCOPED_TRACE(c.what);
+    QFile::remove(QString::fromLatin1(SettingsFileName));
+    if (!c.before.isEmpty()) WriteFile(c.before);
+    PendingSettings = Other();
+    ApplyPendingSettings();
+    EXPECT_TRUE(SaveSettings());
+    const QByteArray b = FileBytes();
+    const QByteArray previous = c.before.isEmpty() ? Image(Other()) : Image(old);
+    EXPECT_EQ(b, Image(Other()) + previous + c.tail);
+  }
+  EXPECT_TRUE(messages.empty());
+}
+
+TEST_F(SettingsFileTest, ShortStringsKeepOldTailsAndCutOnCharacters) {
+  SettingsRecord r = DefaultSettings();
+  SetShortStringText(r.DisplayFont, QStringLiteral("Mono"));
+  // The length byte changes; "Courier New" stays after the new text.
+  EXPECT_EQ(QByteArray(reinterpret_cast<const char *>(&r.DisplayFont), 12),
+            QByteArray("\x04" "Monoier New"));
+  EXPECT_EQ(ShortStringText(r.DisplayFont), QStringLiteral("Mono"));
+
+  // 200 two-byte characters: cut at 127 characters (254 bytes), never half one.
+  SetShortStringText(r.AcquisitionFile, QString(200, QChar(0xe9)));
+  EXPECT_EQ(r.AcquisitionFile.Length, 254);
+  EXPECT_EQ(ShortStringText(r.AcquisitionFile), QString(127, QChar(0xe9)));
+  SetShortStringText(r.AcquisitionFile, QString(300, QLatin1Char('a')));
+  EXPECT_EQ(r.AcquisitionFile.Length, 255);
+
+  // Bytes from another system's code page are read as Latin-1.
+  r.DisplayFont.Length = 4;
+  std::memcpy(r.DisplayFont.Text, "Caf\xe9", 4);
+  EXPECT_EQ(ShortStringText(r.DisplayFont), QString::fromUtf8("Café"));
+}
+
+TEST_F(SettingsFileTest, OutOfRangeValuesLoadAsTheyAre) {
+  SettingsRecord r = DefaultSettings();
+  r.Reserved = 12345;
+  r.PortNumber = 0;
+  r.AngleUnit = 9;
+  r.DateFormat = 7;
+  r.DisplayFontHeight = -3;
+  WriteFile(Image(r) + Image(DefaultSettings()));
+  EXPECT_TRUE(LoadSettings());
+  EXPECT_TRUE(messages.empty());
+  EXPECT_TRUE(Same(Settings, r));
+  EXPECT_TRUE(Same(PendingSettings, r));
+}
+
+// Load failures: each is reported, the defaults stay in force, the file (or
+// whatever stands at its name) is left exactly as it was.
+TEST_F(SettingsFileTest, LoadFailuresKeepDefaultsAndLeaveTheFile) {
+  SettingsRecord stored = Other();
+  const struct {
+    const char *what;
+    QByteArray content;  // empty: a directory stands at the name
+    mode_t mode;
+    bool needsPermissions;
+  } cases[] = {
+      {"shorter than one record", Image(stored).left(300), 0644, false},
+      {"empty file", QByteArray(), 0644, false},
+      {"a directory of that name", QByteArray(), 0, false},
+      {"no access", Image(stored), 0000, true},
+      // Could be truncated, but not read: it must not be made anew.
+      {"write-only file", Image(stored), 0222, true},
+      // Opened for reading and writing, as the save will need: refused too.
+      {"read-only file", Image(stored), 0444, true},
+  };
+  chmod(Dir().toLocal8Bit().constData(), 0777);  // searchable by "nobody"
+  for (const auto &c : cases) {
+    SCOPED_TRACE(c.what);
+    messages.clear();
+    const QByteArray name(SettingsFileName);
+    QFile::remove(QString::fromLatin1(name));
+    rmdir(name.constData());
+    const bool directory = c.mode == 0;
+    if (directory) {
+      ASSERT_EQ(mkdir(name.constData(), 0755), 0);
+    } else {
+      WriteFile(c.content);
+      ASSERT_EQ(chmod(name.constData(), c.mode), 0);
+    }
+    Settings = Other();  // anything but the defaults
+    bool loaded;
+    {
+      AsUnprivileged as;
+      if (c.needsPermissions && !PermissionsApply(as)) {
+        std::printf("skipped %s: file permissions cannot be made to apply\n", c.what);
+        continue;
+      }
+      loaded = LoadSettings();
+    }
+    EXPECT_FALSE(loaded);
+    ASSERT_EQ(messages.size(), 1u);
+    EXPECT_EQ(messages[0].kind, MessageKind::Error);
+    EXPECT_TRUE(messages[0].text.contains(QLatin1String(SettingsFileName)));
+    EXPECT_TRUE(Same(Settings, DefaultSettings()));
+    EXPECT_TRUE(Same(PendingSettings, Settings));
+    if (directory) {
+      EXPECT_TRUE(QFileInfo(QString::fromLatin1(name)).isDir());
+    } else {
+      chmod(name.constData(), 0644);
+      EXPECT_EQ(FileBytes(), c.content);
+    }
+  }
+}
+
+// Save failures: reported, nothing written, the applied settings in force.
+TEST_F(SettingsFileTest, SaveFailuresKeepTheFileAndTheAppliedSettings) {
+  const QByteArray name(SettingsFileName);
+  chmod(Dir().toLocal8Bit().constData(), 0777);
+  const struct {
+    const char *what;
+    QByteArray content;
+    mode_t mode;
+    bool needsPermissions;
+  } cases[] = {
+      {"shorter than one record", QByteArray("partial"), 0644, false},
+      {"a directory of that name", QByteArray(), 0, false},
+      {"read-only file", Image(DefaultSettings()) + Image(DefaultSettings()), 0444, true},
+      {"write-only file", Image(DefaultSettings()), 0222, true},
+  };
+  for (const auto &c : cases) {
+    SCOPED_TRACE(c.what);
+    messages.clear();
+    QFile::remove(QString::fromLatin1(name));
+    rmdir(name.constData());
+    if (c.mode == 0) {
+      ASSERT_EQ(mkdir(name.constData(), 0755), 0);
+    } else {
+      WriteFile(c.content);
+      ASSERT_EQ(chmod(name.constData(), c.mode), 0);
+    }
+    PendingSettings = Other();
+    ApplyPendingSettings();
+    bool saved;
+    {
+      AsUnprivileged as;
+      if (c.needsPermissions && !PermissionsApply(as)) {
+        std::printf("skipped %s: file permissions cannot be made to apply\n", c.what);
+        continue;
+      }
+      saved = SaveSettings();
+    }
+    EXPECT_FALSE(saved);
+    ASSERT_EQ(messages.size(), 1u);
+    EXPECT_EQ(messages[0].kind, MessageKind::Error);
+    EXPECT_TRUE(Same(Settings, Other()));
+    if (c.mode != 0) {
+      chmod(name.constData(), 0644);
+      EXPECT_EQ(FileBytes(), c.content);
+    }
+  }
+  // A directory without write access: the file cannot be created.
+  messages.clear();
+  QFile::remove(QString::fromLatin1(name));
+  chmod(Dir().toLocal8Bit().constData(), 0555);
+  {
+    AsUnprivileged as;
+    if (PermissionsApply(as)) {
+      EXPECT_FALSE(SaveSettings());
+      EXPECT_EQ(messages.size(), 1u);
+      EXPECT_FALSE(QFileInfo::exists(QString::fromLatin1(name)));
+    }
+  }
+  chmod(Dir().toLocal8Bit().constData(), 0755);
+}
+
+TEST_F(SettingsFileTest, SaveFollowsTheCurrentDirectory) {
+  EXPECT_TRUE(LoadSettings());
+  QDir(Dir()).mkdir(QStringLiteral("elsewhere"));
+  ASSERT_TRUE(QDir::setCurrent(Dir() + QStringLiteral("/elsewhere")));
+  EXPECT_TRUE(SaveSettings());
+  EXPECT_EQ(FileBytes().size(), 1064);
+  EXPECT_EQ(QFileInfo(Dir() + QLatin1Char('/') + QLatin1String(SettingsFileName)).size(), 532);
+}
+
+}  // namespace
