@@ -178,6 +178,18 @@ void TFenetrePrincipale::SetAcquisitionRunning(bool running) {
 void TFenetrePrincipale::MenuConfigClick() {
   DiscardAcquisitionFrame();
   if (!FenetreConfig) return;
+  // What a scan started in the dialog does to this window, and the sensor
+  // dialog its Edit opens.
+  ConfigMainWindowHooks hooks;
+  hooks.RemoveAllPanels = [this] {
+    m_panels->RemoveAll();
+    Repaint();
+  };
+  hooks.ClearSensorReadingItems = [this] { ClearSensorReadingItems(); };
+  hooks.AddSensorReadingItem = [this](TCapteur *sensor) { AddSensorReadingItem(sensor); };
+  hooks.DiscardAcquisitionFrame = [this] { DiscardAcquisitionFrame(); };
+  FenetreConfig->SetMainWindowHooks(hooks);
+  FenetreConfig->SetSensorDialog(FenetreCapteur);
   FenetreConfig->ClearFirstStatusPanel();
   if (FenetreConfig->exec() != ConfigApply) return;
 
