@@ -30,6 +30,12 @@ constexpr QRect StopButton(403, 212, 75, 25);
 // Pixel height of the labels' large font.
 constexpr int LabelPixelHeight = 20;
 
+// True from the end of a reading until the event loop next handles posted
+// events. Timers that fell due during a reading all fire in one batch when
+// it ends; a panel whose tick comes in such a batch lets the loop run once
+// before it reads, so the interface never waits for more than one reading.
+bool readingInThisPass = false;
+
 QString Without(QString text, QChar c) { return text.remove(c); }
 
 // A control anchored right and bottom: keeps its design distance to both
@@ -131,6 +137,10 @@ TAfficheAngleCapteur::~TAfficheAngleCapteur() {
 
 void TAfficheAngleCapteur::TimerTimer() {
   Timer->stop();
+  if (readingInThisPass) {
+    Timer->start(0);
+    return;
+  }
   // Each reading starts from 0, so a failed reading never leaves a value
   // the link did not write.
   double angle = 0.0;
@@ -143,7 +153,10 @@ void TAfficheAngleCapteur::TimerTimer() {
         FormatAngleWithUnit(RangeClass(m_sensor->Data.FullScale), Settings.AngleUnit,
                             m_sensor->Data.Family, m_lastAngle - m_zeroOffset)));
   }
-  Timer->start();
+  Timer->start(TimerInterval);
+  readingInThisPass = true;
+  QMetaObject::invokeMethod(QCoreApplication::instance(), [] { readingInThisPass = false; },
+                            Qt::QueuedConnection);
   VuMetre->SetAngle(m_lastAngle);
   emit Lu();
 }
