@@ -1,26 +1,74 @@
 #!/usr/bin/env bash
-# Installs what is missing, builds, starts nivelix-sim with a small RS485 bus
-# and points COM1 at it. The window program is not built yet: until it is,
-# this shows the simulated bus answering through the link library and says
-# how to run the tests.
+# Installs what is missing, builds the program and the simulator, and runs
+# Nivelix on a simulated RS485 bus: nivelix-sim plays two family A sensors
+# and one family B sensor with slowly swinging angles on a pseudo-terminal,
+# and COM1 points at it (NIVELIX_COM1). The simulator stops with the program.
+#
+# The program keeps its settings file "ruzazazo.cfg" in its current
+# directory, so it runs in a working folder of yours, never in the sources:
+# $NIVELIX_WORKDIR, or ~/nivelix (created if missing).
+#
+# Without a display (no DISPLAY or WAYLAND_DISPLAY) the program is started
+# on a virtual screen (Xvfb); its main window is saved as nivelix-demo.png in
+# the working folder and the program is closed again.
 set -euo pipefail
-cd "$(dirname "$0")/.."
+src="$(cd "$(dirname "$0")/.." && pwd)"
+cd "$src"
 bash scripts/install-deps.sh
-bash scripts/build.sh
 dir="${NIVELIX_BUILD_DIR:-build}"
+cmake -S . -B "$dir" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+cmake --build "$dir" --target nivelix3 nivelix-sim
+program="$src/$dir/app/shell/nivelix3"
+sim="$src/$dir/sim/nivelix-sim"
 
-link=/tmp/nivelix-com1
-"$dir/sim/nivelix-sim" --rs485 --sensor a:3 --sensor a:200 --sensor b:7 \
-  --angle sine:12.5:40:20 --link "$link" </dev/null &
-sim=$!
-trap 'kill $sim 2>/dev/null || true' EXIT
+work="${NIVELIX_WORKDIR:-$HOME/nivelix}"
+mkdir -p "$work"
+work="$(cd "$work" && pwd)"
+case "$work/" in
+  "$src"/*) echo "The working folder $work lies in the source tree; choose another with NIVELIX_WORKDIR." >&2
+            exit 1 ;;
+esac
+
+tmp="$(mktemp -d)"
+pids=()
+cleanup() {
+  for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null || true; done
+  wait 2>/dev/null || true
+  rm -rf "$tmp"
+}
+trap cleanup EXIT
+
+link="$tmp/com1"
+"$sim" --rs485 --sensor a:3 --sensor a:200 --sensor b:7 \
+  --angle sine:12.5:40:20 --link "$link" </dev/null >"$tmp/sim.log" 2>&1 &
+pids+=($!)
 for _ in $(seq 50); do [ -e "$link" ] && break; sleep 0.1; done
+[ -e "$link" ] || { echo "nivelix-sim did not start:" >&2; cat "$tmp/sim.log" >&2; exit 1; }
 export NIVELIX_COM1="$link"
-echo "nivelix-sim is playing COM1 at $link (sensors a:3, a:200, b:7 on RS485)."
 
-if [ -x "$dir/app/shell/nivelix3" ]; then
-  "$dir/app/shell/nivelix3"
+echo "nivelix-sim is playing COM1 ($link): RS485 bus with family A sensors 3 and 200 and family B sensor 7."
+echo "Nivelix runs in the working folder $work (its settings file ruzazazo.cfg is kept there)."
+echo "In System > Configuration choose RS485, Scan, then Apply; the Sensor menu then reads them."
+
+if [ -z "${DISPLAY:-}" ] && [ -z "${WAYLAND_DISPLAY:-}" ]; then
+  screen=99
+  while [ -e "/tmp/.X11-unix/X$screen" ] || [ -e "/tmp/.X$screen-lock" ]; do screen=$((screen + 1)); done
+  Xvfb ":$screen" -screen 0 1024x768x24 -nolisten tcp >"$tmp/xvfb.log" 2>&1 &
+  pids+=($!)
+  export DISPLAY=":$screen"
+  for _ in $(seq 50); do xdotool getdisplaygeometry >/dev/null 2>&1 && break; sleep 0.1; done
+  (cd "$work" && exec "$program") &
+  app=$!
+  pids+=($app)
+  if wid=$(timeout 20 xdotool search --sync --onlyvisible --name '^Nivelix v' | head -1) && [ -n "$wid" ]; then
+    sleep 0.5
+    import -window "$wid" "$work/nivelix-demo.png"
+    echo "No display here: Nivelix started on a virtual screen; its main window is in $work/nivelix-demo.png."
+    kill "$app" 2>/dev/null || true
+  else
+    echo "Nivelix did not show its main window." >&2
+    exit 1
+  fi
 else
-  [ -x "$dir/bench/bench_litmesure" ] && "$dir/bench/bench_litmesure" --demo || true
-  echo "The window program is not built yet. Run the tests with: bash scripts/test.sh"
+  (cd "$work" && "$program")
 fi

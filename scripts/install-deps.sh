@@ -4,7 +4,8 @@
 set -euo pipefail
 
 # locales: the tests build a decimal-comma locale from its sources.
-packages=(g++ cmake ninja-build pkg-config libgtest-dev qt6-base-dev libqcustomplot-dev locales xvfb xdotool "$@")
+# xvfb, xdotool, imagemagick: the demo without a display and the screenshots.
+packages=(g++ cmake ninja-build pkg-config libgtest-dev qt6-base-dev libqcustomplot-dev locales xvfb xdotool imagemagick "$@")
 
 missing=()
 for p in "${packages[@]}"; do
