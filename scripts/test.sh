@@ -1,9 +1,9 @@
 #!/usr/bin/env bash
-# Installs what is missing, builds, and runs every test.
+# Installs what is missing, builds, and runs every test once, two at a time.
+# A failing test is never run again: once is a fault or a flaky test, and
+# either must be seen. Timing tests allow for a loaded two-core machine.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/install-deps.sh
 bash scripts/build.sh
-# A timing test that lost the processor for too long on a busy virtual machine
-# gets one more run; a fault that is really there fails both.
-ctest --test-dir "${NIVELIX_BUILD_DIR:-build}" --output-on-failure --timeout 300 --repeat until-pass:2
+ctest --test-dir "${NIVELIX_BUILD_DIR:-build}" --output-on-failure --timeout 300 -j2

@@ -29,7 +29,7 @@ TEST_F(FamilyBExchange, ReadOnRs485PutsHandshakeAndFrameOnTheWire) {
   ASSERT_EQ(trace.size(), 11u);
   EXPECT_TRUE(trace[0].fromHost);
   EXPECT_FALSE(trace[1].fromHost);
-  EXPECT_LT(trace[2].timeMs - trace[1].timeMs, 30.0);
+  EXPECT_LT(trace[2].timeMs - trace[1].timeMs, 100.0) << "within the sensor's wait for its request";
   EXPECT_LT(trace[6].timeMs - trace[2].timeMs, 4 * nivsim::ByteTimeMs + 10.0);
   EXPECT_GT(r.elapsedMs, 8.0);  // the wire time of 11 bytes at least
   EXPECT_LT(r.elapsedMs, 250.0);

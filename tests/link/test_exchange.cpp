@@ -26,12 +26,12 @@ TEST_F(LinkBusTest, Rs232RegisterReadCarriesAttentionFrameAndChecksum) {
 
   EXPECT_EQ(out.result, 0);
   EXPECT_EQ(out.count, 7);
-  EXPECT_EQ(bus.HostBytes(), (Bytes{0x02, 0xB1, 0x46, 0x00, 0x01, 0xF6}));
-  Bytes sensorBytes = bus.SensorBytes();
+  EXPECT_EQ(bus->HostBytes(), (Bytes{0x02, 0xB1, 0x46, 0x00, 0x01, 0xF6}));
+  Bytes sensorBytes = bus->SensorBytes();
   ASSERT_EQ(sensorBytes.size(), 8u);
   EXPECT_EQ(Bytes(sensorBytes.begin(), sensorBytes.begin() + 5), (Bytes{0x06, 0xB1, 0x46, 0x00, 0x01}));
   EXPECT_EQ(out.answer, Hex(LastTwoBeforeChecksum(sensorBytes)));
-  EXPECT_EQ(out.answer, IntToHexWidth(bus.Register(sensor, 0x46), 2));
+  EXPECT_EQ(out.answer, IntToHexWidth(bus->Register(sensor, 0x46), 2));
 }
 
 TEST_F(LinkBusTest, Rs485RegisterReadStartsEveryFrameWithTheAddress) {
@@ -40,44 +40,44 @@ TEST_F(LinkBusTest, Rs485RegisterReadStartsEveryFrameWithTheAddress) {
 
   EXPECT_EQ(out.result, 0);
   EXPECT_EQ(out.count, 8);
-  EXPECT_EQ(bus.HostBytes(), (Bytes{0x05, 0x05, 0xB1, 0x46, 0x00, 0x01, 0xF3}));
-  Bytes sensorBytes = bus.SensorBytes();
+  EXPECT_EQ(bus->HostBytes(), (Bytes{0x05, 0x05, 0xB1, 0x46, 0x00, 0x01, 0xF3}));
+  Bytes sensorBytes = bus->SensorBytes();
   ASSERT_EQ(sensorBytes.size(), 9u);
   EXPECT_EQ(Bytes(sensorBytes.begin(), sensorBytes.begin() + 6),
             (Bytes{0x05, 0x05, 0xB1, 0x46, 0x00, 0x01}));
-  EXPECT_EQ(out.answer, IntToHexWidth(bus.Register(sensor, 0x46), 2));
+  EXPECT_EQ(out.answer, IntToHexWidth(bus->Register(sensor, 0x46), 2));
 }
 
 TEST_F(LinkBusTest, LowerCaseCommandDigitsGiveTheSameFrame) {
   AddSensor(5, false);
   ExchangeOutcome upper = Exchange("B1460001", 6, ModeRs485, 5);
-  Bytes upperWire = bus.HostBytes();
-  bus.ClearTrace();
+  Bytes upperWire = bus->HostBytes();
+  bus->ClearTrace();
   ExchangeOutcome lower = Exchange("b1460001", 6, ModeRs485, 5);
 
   EXPECT_EQ(lower.result, 0);
-  EXPECT_EQ(bus.HostBytes(), upperWire);
+  EXPECT_EQ(bus->HostBytes(), upperWire);
   EXPECT_EQ(lower.answer, upper.answer);
 }
 
 TEST_F(LinkBusTest, ErrorFramesGiveTheSensorsRefusalWithEmptyAnswer) {
   int sensor = AddSensor(5, false);
-  bus.SetFault(sensor, Fault::ErrorByte, 11);
+  bus->SetFault(sensor, Fault::ErrorByte, 11);
   ExchangeOutcome out = Exchange("B1460001", 6, ModeRs485, 5);
   EXPECT_EQ(out.result, -11);
   EXPECT_EQ(out.answer, "");
   EXPECT_EQ(out.count, 3);
   // A refusal is tried again: two full exchanges on the wire.
   Bytes attempt = {0x05, 0x05, 0xB1, 0x46, 0x00, 0x01, 0xF3};
-  EXPECT_EQ(bus.HostBytes(), Repeat(attempt, 2));
-  EXPECT_EQ(bus.SensorBytes(), Repeat({0x05, 0x05, 0x0B, 0x0E}, 2));
+  EXPECT_EQ(bus->HostBytes(), Repeat(attempt, 2));
+  EXPECT_EQ(bus->SensorBytes(), Repeat({0x05, 0x05, 0x0B, 0x0E}, 2));
 
   const struct {
     int errorByte;
     TLinkResult expected;
   } refusals[] = {{7, -10}, {8, -9}, {9, -3}, {10, -7}, {12, -12}, {0x20, -3}};
   for (const auto &refusal : refusals) {
-    bus.SetFault(sensor, Fault::ErrorByte, refusal.errorByte);
+    bus->SetFault(sensor, Fault::ErrorByte, refusal.errorByte);
     ExchangeOutcome r = Exchange("B1460001", 6, ModeRs485, 5);
     EXPECT_EQ(r.result, refusal.expected) << "error byte " << refusal.errorByte;
     EXPECT_EQ(r.answer, "") << "error byte " << refusal.errorByte;
@@ -86,23 +86,23 @@ TEST_F(LinkBusTest, ErrorFramesGiveTheSensorsRefusalWithEmptyAnswer) {
 
 TEST_F(LinkBusTest, Rs232TwoByteErrorFrame) {
   int sensor = AddSensor(1, true);
-  bus.SetFault(sensor, Fault::ErrorByte, 10);
+  bus->SetFault(sensor, Fault::ErrorByte, 10);
   ExchangeOutcome out = Exchange("B1460001", 6, ModeRs232, 0);
   EXPECT_EQ(out.result, -7);
   EXPECT_EQ(out.count, 2);
   EXPECT_EQ(out.answer, "");
-  EXPECT_EQ(bus.SensorBytes(), Repeat({0x06, 0x0A, 0x0A}, 2));
+  EXPECT_EQ(bus->SensorBytes(), Repeat({0x06, 0x0A, 0x0A}, 2));
 }
 
 TEST_F(LinkBusTest, WrongEchoAndWrongChecksumAreRejected) {
   int sensor = AddSensor(5, false);
-  bus.SetFault(sensor, Fault::EchoMismatch);
+  bus->SetFault(sensor, Fault::EchoMismatch);
   ExchangeOutcome echo = Exchange("B1460001", 6, ModeRs485, 5);
   EXPECT_EQ(echo.result, -3);
   EXPECT_EQ(echo.answer, "");
   EXPECT_EQ(echo.count, 8);
 
-  bus.SetFault(sensor, Fault::WrongChecksum);
+  bus->SetFault(sensor, Fault::WrongChecksum);
   ExchangeOutcome sum = Exchange("B1460001", 6, ModeRs485, 5);
   EXPECT_EQ(sum.result, -7);
   EXPECT_EQ(sum.answer, "");
@@ -110,7 +110,7 @@ TEST_F(LinkBusTest, WrongEchoAndWrongChecksumAreRejected) {
 
   // Once the sensor behaves again the next exchange is clean: nothing of the
   // failed ones is left in the queues.
-  bus.ClearFault(sensor);
+  bus->ClearFault(sensor);
   EXPECT_EQ(Exchange("B1460001", 6, ModeRs485, 5).result, 0);
 }
 
@@ -120,8 +120,8 @@ TEST_F(LinkBusTest, AnswerOfHeadAndChecksumOnlyIsAcceptedWithEmptyPayload) {
   // repeats the request and is correctly summed, but carries no data.
   int sensor = AddSensor(5, false);
   const uint8_t headSum = 0x05 ^ 0xB1 ^ 0x50 ^ 0x00 ^ 0x01;
-  bus.SetRegister(sensor, 0x50, static_cast<uint16_t>(headSum << 8 | 0x34));
-  bus.SetFault(sensor, Fault::Truncated, 6);
+  bus->SetRegister(sensor, 0x50, static_cast<uint16_t>(headSum << 8 | 0x34));
+  bus->SetFault(sensor, Fault::Truncated, 6);
   ExchangeOutcome out = Exchange("B1500001", 6, ModeRs485, 5);
   EXPECT_EQ(out.result, 0);
   EXPECT_EQ(out.answer, "");
@@ -129,7 +129,7 @@ TEST_F(LinkBusTest, AnswerOfHeadAndChecksumOnlyIsAcceptedWithEmptyPayload) {
 
   // Shorter cuts are not valid answers.
   for (int kept : {0, 1, 4}) {
-    bus.SetFault(sensor, Fault::Truncated, kept);
+    bus->SetFault(sensor, Fault::Truncated, kept);
     ExchangeOutcome cut = Exchange("B1500001", 6, ModeRs485, 5);
     EXPECT_EQ(cut.result, -3) << kept << " bytes";
     EXPECT_EQ(cut.count, kept);
@@ -154,7 +154,7 @@ TEST_F(LinkBusTest, InvalidRequestsSendNothingAndHandTheCommandBack) {
   EXPECT_EQ(tooLong.result, -6);
   EXPECT_EQ(tooLong.answer, "b1460001");
   EXPECT_EQ(tooLong.count, 0);
-  EXPECT_TRUE(bus.HostBytes().empty());
+  EXPECT_TRUE(bus->HostBytes().empty());
 
   // The largest length is accepted; the sensor's shorter answer passes.
   ExchangeOutcome longest = Exchange("B1460001", MaxExpectedLength, ModeRs485, 5);
@@ -188,24 +188,24 @@ TEST_F(LinkBusTest, OversizedCommandAndNullPointersNeverOverflow) {
   EXPECT_EQ(count, 0);
   EXPECT_EQ(Com72500_EchangeTrames(nullptr, answer, 6, &count, LinkPortNumber, ModeRs485, 5), -6);
   EXPECT_STREQ(answer, "");
-  EXPECT_TRUE(bus.HostBytes().empty());
+  EXPECT_TRUE(bus->HostBytes().empty());
 }
 
 TEST_F(LinkBusTest, SilentSensorIsWokenFourTimesPerAttempt) {
   int sensor = AddSensor(5, false);
-  bus.SetFault(sensor, Fault::NoAck);
+  bus->SetFault(sensor, Fault::NoAck);
   ExchangeOutcome out = Exchange("B1460001", 6, ModeRs485, 5);
   EXPECT_EQ(out.result, -4);
   EXPECT_EQ(out.count, 0);
   EXPECT_EQ(out.answer, "B1460001");
-  EXPECT_EQ(bus.HostBytes(), Bytes(8, 0x05));
+  EXPECT_EQ(bus->HostBytes(), Bytes(8, 0x05));
   // Two attempts of four tries, 50 to 69 ms apart plus a 22 ms read each:
   // about half a second.
   EXPECT_GT(out.elapsedMs, 400.0);
   EXPECT_LT(out.elapsedMs, 1500.0);
 
   std::vector<double> times;
-  for (const nivsim::TraceEntry &entry : bus.Trace())
+  for (const nivsim::TraceEntry &entry : bus->Trace())
     if (entry.fromHost) times.push_back(entry.timeMs);
   ASSERT_EQ(times.size(), 8u);
   for (int i : {1, 2, 3, 5, 6, 7}) {
@@ -217,27 +217,27 @@ TEST_F(LinkBusTest, SilentSensorIsWokenFourTimesPerAttempt) {
 
 TEST_F(LinkBusTest, SensorThatAcknowledgesButNeverAnswers) {
   int sensor = AddSensor(5, false);
-  bus.SetFault(sensor, Fault::Silence);
+  bus->SetFault(sensor, Fault::Silence);
   ExchangeOutcome out = Exchange("B1460001", 6, ModeRs485, 5);
   EXPECT_EQ(out.result, -3);
   EXPECT_EQ(out.count, 0);
   EXPECT_EQ(out.answer, "");
-  EXPECT_EQ(bus.HostBytes(), Repeat({0x05, 0x05, 0xB1, 0x46, 0x00, 0x01, 0xF3}, 2));
+  EXPECT_EQ(bus->HostBytes(), Repeat({0x05, 0x05, 0xB1, 0x46, 0x00, 0x01, 0xF3}, 2));
 }
 
 TEST_F(LinkBusTest, LeadingGarbageFillsTheReadAndSpoilsTheChecksum) {
   // The read stops after the expected number of bytes, so two garbage bytes
   // push the real checksum out of it.
   int sensor = AddSensor(5, false);
-  bus.SetRegister(sensor, 0x50, 0x1234);
-  bus.SetFault(sensor, Fault::LeadingGarbage, 2);
+  bus->SetRegister(sensor, 0x50, 0x1234);
+  bus->SetFault(sensor, Fault::LeadingGarbage, 2);
   ExchangeOutcome out = Exchange("B1500001", 6, ModeRs485, 5);
   EXPECT_EQ(out.result, -7);
   EXPECT_EQ(out.count, 8);
   EXPECT_EQ(out.answer, "");
 
   // The left-over bytes of the failed exchange are purged before the next one.
-  bus.ClearFault(sensor);
+  bus->ClearFault(sensor);
   ExchangeOutcome next = Exchange("B1500001", 6, ModeRs485, 5);
   EXPECT_EQ(next.result, 0);
   EXPECT_EQ(next.answer, "1234");
@@ -247,12 +247,12 @@ TEST_F(LinkBusTest, GapInsideAnAnswerEndsTheReadAfterFortyMilliseconds) {
   // A long expected length keeps the total read time out of the way, so only
   // the silence between two bytes ends the read.
   int sensor = AddSensor(5, false);
-  bus.SetFault(sensor, Fault::LongGap, 20);
+  bus->SetFault(sensor, Fault::LongGap, 20);
   ExchangeOutcome shortGap = Exchange("B1460001", 100, ModeRs485, 5);
   EXPECT_EQ(shortGap.result, 0);
   EXPECT_EQ(shortGap.count, 8);
 
-  bus.SetFault(sensor, Fault::LongGap, 80);
+  bus->SetFault(sensor, Fault::LongGap, 80);
   ExchangeOutcome longGap = Exchange("B1460001", 100, ModeRs485, 5);
   EXPECT_EQ(longGap.result, -3);
   EXPECT_GT(longGap.count, 0);
@@ -262,7 +262,7 @@ TEST_F(LinkBusTest, GapInsideAnAnswerEndsTheReadAfterFortyMilliseconds) {
 
 TEST_F(LinkBusTest, UnpluggedAdapterEndsTheExchangeWithPortFailure) {
   int sensor = AddSensor(5, false);
-  bus.SetFault(sensor, Fault::Unplug);
+  bus->SetFault(sensor, Fault::Unplug);
   ExchangeOutcome out = Exchange("B1460001", 6, ModeRs485, 5);
   EXPECT_EQ(out.result, -2);
   EXPECT_EQ(out.count, 0);
@@ -275,12 +275,12 @@ TEST_F(LinkBusTest, UnpluggedAdapterEndsTheExchangeWithPortFailure) {
 TEST_F(LinkBusTest, ExchangeOnClosedPortOpensAndClosesItAndKeepsAnOpenOne) {
   AddSensor(5, false);
   EXPECT_EQ(Exchange("B1460001", 6, ModeRs485, 5).result, 0);
-  EXPECT_TRUE(DeviceIsFree(bus.SlavePath()));
+  EXPECT_TRUE(DeviceIsFree(bus->SlavePath()));
 
   ASSERT_EQ(Com72500_OpenPort(LinkPortNumber), 0);
   EXPECT_EQ(Exchange("B1460001", 6, ModeRs485, 5).result, 0);
   EXPECT_TRUE(LinkPortHeld());
-  EXPECT_FALSE(DeviceIsFree(bus.SlavePath()));
+  EXPECT_FALSE(DeviceIsFree(bus->SlavePath()));
 }
 
 TEST_F(LinkBusTest, ExchangeOnMissingDeviceGivesPortFailure) {

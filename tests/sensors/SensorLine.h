@@ -104,6 +104,13 @@ inline double MsSince(std::chrono::steady_clock::time_point start) {
 
 class SensorLine : public SimFixture {
  protected:
+  // The link libraries run on the test thread: on a loaded machine it must
+  // not lose the processor for longer than the line's timeouts.
+  void SetUp() override {
+    SimFixture::SetUp();
+    PreferRealTime();
+  }
+
   void TearDown() override {
     Com72500_ClosePort();
     Com72800_ClosePort();
