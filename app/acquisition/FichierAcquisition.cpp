@@ -20,7 +20,16 @@ const QByteArray LineEnd("\r\n");
 const QByteArray Tab("\t");
 
 QByteArray Local(const QString &text) { return text.toLocal8Bit(); }
-QByteArray Raw(const std::string &text) { return QByteArray(text.data(), static_cast<int>(text.size())); }
+// The sensor's texts are kept in UTF-8; the file takes the locale's encoding.
+QByteArray Raw(const std::string &text) { return Local(QString::fromStdString(text)); }
+// A comment typed on several lines keeps them, each ended like every other
+// line of the file.
+QByteArray CommentText(const std::string &text) {
+  QString comment = QString::fromStdString(text);
+  comment.replace(QLatin1String("\r\n"), QLatin1String("\n"));
+  comment.replace(QLatin1Char('\n'), QLatin1String("\r\n"));
+  return Local(comment);
+}
 
 // "<reference> - <serial number>", the name of a sensor in the header.
 QByteArray SensorName(const TCapteur &sensor) {
@@ -41,7 +50,7 @@ std::vector<QByteArray> HeaderPieces(const TlistCapteur &sensors, int unit) {
   for (int i = 0; i < sensors.Count(); ++i) {
     const TCapteur &sensor = *sensors.GetSensor(i);
     const QByteArray comment =
-        sensor.Comment.empty() ? Local(Langue(TxtAcqNoComment)) : Raw(sensor.Comment);
+        sensor.Comment.empty() ? Local(Langue(TxtAcqNoComment)) : CommentText(sensor.Comment);
     pieces.push_back(SensorName(sensor) + " : " + Tab + comment + "." + LineEnd);
   }
   pieces.push_back(Local(Langue(TxtAcqInclinometer)));

@@ -28,8 +28,8 @@ TEST_F(AcquisitionFile, HeaderOfOneSensorWithoutComment) {
                        "Unit : Deg\r\n"
                        "R - 12345 : \tNo comment.\r\n"
                        "Inclinometer\tR - 12345\r\n"));
-  // A comment with a line break splits its header line in two.
-  SensorList->GetSensor(0)->Comment = "north pier\r\nlevel 2";
+  // A comment with a line break splits its header line in two, both CRLF.
+  SensorList->GetSensor(0)->Comment = "north pier\nlevel 2";
   data.Reference = "KV7280";
   data.SerialNumber = 7;
   SensorList->AddSensor(data, 5);
