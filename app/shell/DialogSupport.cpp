@@ -1,7 +1,8 @@
 #include "DialogSupport.h"
 
-#include <QFontMetrics>
+#include <QtMath>
 #include <QPushButton>
+#include <QScreen>
 #include <QTextBlock>
 #include <QTextEdit>
 #include <QVBoxLayout>
@@ -13,6 +14,8 @@ namespace {
 constexpr int TexteWidth = 369;
 constexpr int TexteHeight = 145;
 constexpr int TexteFontPixels = 32;
+// Room around the text beyond the frame, so that no line touches an edge.
+constexpr int Slack = 8;
 
 }  // namespace
 
@@ -59,14 +62,14 @@ TFenetreSupport::TFenetreSupport(QWidget *parent) : QDialog(parent) {
   }
 
   // The box is at least its design size and grows to show every line whole
-  // in the platform's font.
-  m_texte->document()->setDocumentMargin(4);
-  const QSizeF ideal = m_texte->document()->size();
-  const int frame = 2 * m_texte->frameWidth() + 4;
-  m_texte->setFixedSize(qMax(TexteWidth, static_cast<int>(ideal.width()) + frame),
-                        qMax(TexteHeight, static_cast<int>(ideal.height()) + frame));
+  // in the platform's font, so nothing is scrolled out of sight.
+  const QSizeF ideal(m_texte->document()->idealWidth(), m_texte->document()->size().height());
+  const int frame = 2 * m_texte->frameWidth() + Slack;
+  m_texte->setFixedSize(qMax(TexteWidth, qCeil(ideal.width()) + frame),
+                        qMax(TexteHeight, qCeil(ideal.height()) + frame));
   m_texte->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
   m_texte->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+  m_texte->moveCursor(QTextCursor::Start);
 }
 
 TFenetreSupport::~TFenetreSupport() = default;
@@ -74,7 +77,16 @@ TFenetreSupport::~TFenetreSupport() = default;
 void TFenetreSupport::BoutOKClick() { hide(); }
 
 void TFenetreSupport::showEvent(QShowEvent *e) {
-  if (QWidget *owner = parentWidget())
-    move(owner->frameGeometry().center() - QPoint(width() / 2, height() / 2));
+  // Centred on the main window, but kept whole on its screen.
+  if (QWidget *owner = parentWidget()) {
+    QRect frame(QPoint(), frameGeometry().size());
+    frame.moveCenter(owner->frameGeometry().center());
+    if (const QScreen *screen = owner->screen()) {
+      const QRect room = screen->availableGeometry();
+      frame.moveLeft(qBound(room.left(), frame.left(), qMax(room.left(), room.right() - frame.width() + 1)));
+      frame.moveTop(qBound(room.top(), frame.top(), qMax(room.top(), room.bottom() - frame.height() + 1)));
+    }
+    move(frame.topLeft());
+  }
   QDialog::showEvent(e);
 }

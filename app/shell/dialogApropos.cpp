@@ -3,6 +3,7 @@
 #include <QFrame>
 #include <QLabel>
 #include <QPushButton>
+#include <QScreen>
 #include <QVBoxLayout>
 
 #include "Illustrations.h"
@@ -37,7 +38,6 @@ TFenetreAPropos::TFenetreAPropos(QWidget *parent) : QDialog(parent) {
   m_labelAPropos = new QLabel(m_bevel1);
   m_labelAPropos->setObjectName(QStringLiteral("LabelAPropos"));
   m_labelAPropos->setAlignment(Qt::AlignCenter);
-  m_labelAPropos->setWordWrap(true);
   m_labelAPropos->setAccessibleName(Langue(TxtAccTexteAPropos));
 
   auto *inside = new QVBoxLayout(m_bevel1);
@@ -70,8 +70,16 @@ TFenetreAPropos::~TFenetreAPropos() = default;
 void TFenetreAPropos::BoutOKAproposClick() { hide(); }
 
 void TFenetreAPropos::showEvent(QShowEvent *e) {
-  // Centred on the main window each time it appears.
-  if (QWidget *owner = parentWidget())
-    move(owner->frameGeometry().center() - QPoint(width() / 2, height() / 2));
+  // Centred on the main window, but kept whole on its screen.
+  if (QWidget *owner = parentWidget()) {
+    QRect frame(QPoint(), frameGeometry().size());
+    frame.moveCenter(owner->frameGeometry().center());
+    if (const QScreen *screen = owner->screen()) {
+      const QRect room = screen->availableGeometry();
+      frame.moveLeft(qBound(room.left(), frame.left(), qMax(room.left(), room.right() - frame.width() + 1)));
+      frame.moveTop(qBound(room.top(), frame.top(), qMax(room.top(), room.bottom() - frame.height() + 1)));
+    }
+    move(frame.topLeft());
+  }
   QDialog::showEvent(e);
 }
