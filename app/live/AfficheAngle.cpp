@@ -1,6 +1,8 @@
 #include "AfficheAngle.h"
 
 #include <algorithm>
+#include <cstdint>
+#include <cstdlib>
 
 #include <QCheckBox>
 #include <QCoreApplication>
@@ -27,6 +29,8 @@ constexpr int CommentLabelLeft = 173, CommentLabelTop = 197;
 constexpr QRect CommentEdit(171, 213, 145, 25);
 constexpr QRect ResetBox(331, 216, 65, 17);
 constexpr QRect StopButton(403, 212, 75, 25);
+// Largest angle font height taken from the settings, in pixels.
+constexpr int64_t MaxDisplayFontHeight = 2000;
 // Pixel height of the labels' large font.
 constexpr int LabelPixelHeight = 20;
 
@@ -72,8 +76,11 @@ TAfficheAngleCapteur::TAfficheAngleCapteur(QWidget *parent, TCapteur *sensor, in
   const QString face = ShortStringText(Settings.DisplayFont);
   if (!face.isEmpty()) display.setFamily(face);
   // A height from the settings file is taken as the character cell's
-  // height; a negative one (character height only) is read as its size.
-  if (Settings.DisplayFontHeight != 0) display.setPixelSize(std::abs(Settings.DisplayFontHeight));
+  // height; a negative one (character height only) is read as its size. A
+  // height no screen could show comes from a damaged file: the platform's
+  // size stays.
+  const int64_t height = std::llabs(static_cast<int64_t>(Settings.DisplayFontHeight));
+  if (height >= 1 && height <= MaxDisplayFontHeight) display.setPixelSize(static_cast<int>(height));
   PanelAngle->setFont(display);
 
   LabelExplication = new QLabel(this);

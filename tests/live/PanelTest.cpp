@@ -1,6 +1,7 @@
 // Angle panels against simulated sensors on an RS485 bus: the text in each
 // unit, the zero reference, failures, the reading rhythm and the numbering.
 #include <chrono>
+#include <climits>
 #include <vector>
 
 #include <QCheckBox>
@@ -58,11 +59,6 @@ TEST_F(Panel, ShowsTheAngleInEachUnitWithTheDecimalsOfFamilyAndRange) {
   TCapteur *a = Sensor(1, 1, 523.599);
   TCapteur *b = Sensor(0, 2, 523.599);
   for (const UnitRow &row : rows) {
-    // Family B reads only on a port its library holds open; family A opens
-    // the port for each reading and cannot while the other holds it.
-    if (row.family == 0) {
-      ASSERT_EQ(Com72800_OpenPort(comNumber), 0);
-    }
     Settings.AngleUnit = row.unit;
     TAfficheAngleCapteur *panel = host->Panels.AddPanel(host->PanelCadres, row.family ? a : b);
     ASSERT_TRUE(Readings(panel, 1));
@@ -75,7 +71,11 @@ TEST_F(Panel, CreationShowsTheSensorAndItsHorizon) {
   AddA(1, 0.0);
   TCapteur *sensor = Sensor(1, 1, 523.599);
   sensor->Comment = "north pier";
+  SetShortStringText(Settings.DisplayFont, QStringLiteral("Courier New"));
+  Settings.DisplayFontHeight = 54;
   TAfficheAngleCapteur *panel = host->Panels.AddPanel(host->PanelCadres, sensor);
+  EXPECT_EQ(panel->PanelAngle->font().pixelSize(), 54);
+  EXPECT_EQ(panel->PanelAngle->font().family(), "Courier New");
   EXPECT_EQ(panel->objectName(), "AffAngle1");
   EXPECT_EQ(panel->LabelExplication->text(), QString::fromUtf8("KV72500-AB n°1001"));
   EXPECT_EQ(panel->VuMetre->LabelExplication->text(), panel->LabelExplication->text());
@@ -91,6 +91,11 @@ TEST_F(Panel, CreationShowsTheSensorAndItsHorizon) {
   EXPECT_EQ(panel->PanelAngle->geometry(), QRect(0, 0, host->PanelCadres->width(), 150));
   for (QWidget *w : {static_cast<QWidget *>(panel->BoutStop), static_cast<QWidget *>(panel->BoiteReset)})
     EXPECT_GE(w->width(), w->sizeHint().width()) << "caption never clipped";
+
+  // A damaged settings file's height leaves the platform's size.
+  Settings.DisplayFontHeight = INT32_MIN;
+  TAfficheAngleCapteur *damaged = host->Panels.AddPanel(host->PanelCadres, sensor);
+  EXPECT_EQ(damaged->PanelAngle->font().pixelSize(), damaged->LabelComment->font().pixelSize());
 }
 
 TEST_F(Panel, ResetZeroesTheTextButNotTheHorizon) {
