@@ -4,8 +4,9 @@
 set -euo pipefail
 
 # locales: the tests build a decimal-comma locale from its sources.
-# xvfb, xdotool, imagemagick: the demo without a display and the screenshots.
-packages=(g++ cmake ninja-build pkg-config libgtest-dev qt6-base-dev libqcustomplot-dev locales xvfb xdotool imagemagick "$@")
+# xvfb, xdotool, imagemagick: the demo without a display and the screenshots;
+# x11-utils (xev): the start-up time measurement.
+packages=(g++ cmake ninja-build pkg-config libgtest-dev qt6-base-dev libqcustomplot-dev locales xvfb xdotool imagemagick x11-utils "$@")
 
 missing=()
 for p in "${packages[@]}"; do
