@@ -166,7 +166,7 @@ void TConfigAcquisition::CreateControls() {
 
   m_groupPeriode = group("GroupPeriode", TxtAcqPeriod);
   m_editPeriode = edit("EditPeriode", TxtAcqAccPeriod);
-  m_editPeriode->setMinimumWidth(89);
+  m_editPeriode->setFixedWidth(89);
   m_upDown1 = upDown("UpDown1", m_editPeriode, PeriodArrowMin, PeriodArrowMax, TxtAcqAccPeriodArrows);
   m_listeUnitePeriode = new QComboBox(this);
   m_listeUnitePeriode->setObjectName("ListeUnitePeriode");
@@ -202,8 +202,8 @@ void TConfigAcquisition::CreateControls() {
                {m_editDureeHeures, m_upDown3, m_labelH},
                {m_editDureeMin, m_upDown4, m_labelMin}};
   for (const auto &p : parts) {
-    p.e->setMinimumWidth(49);
-    rowDuration->addWidget(p.e, 1);
+    p.e->setFixedWidth(49);
+    rowDuration->addWidget(p.e);
     rowDuration->addWidget(p.u);
     rowDuration->addSpacing(4);
     rowDuration->addWidget(p.l);
