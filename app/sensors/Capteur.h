@@ -35,6 +35,10 @@ constexpr uint8_t FailMalformed = 2;
 constexpr uint8_t FailNotConnected = 7;
 constexpr uint8_t FailConfiguration = 8;
 constexpr uint8_t FailBadCoefficient = 9;
+// The link's own failures that the sensor classes look at.
+constexpr uint8_t FailPort = 1;          // link -2
+constexpr uint8_t FailNoAck = 3;         // link -4
+constexpr uint8_t FailNotConfirmed = 4;  // link -5
 
 // Longest reference a sensor can hold.
 constexpr std::size_t MaxReferenceLength = 40;

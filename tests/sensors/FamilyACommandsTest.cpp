@@ -1,4 +1,5 @@
 // The family A command set through libcom72500.so, on the simulated line.
+#include <algorithm>
 #include <cmath>
 
 #include "SensorLine.h"
@@ -166,10 +167,14 @@ TEST_F(FamilyA, RefusedWritesAreRetriedAndKeepTheirRules) {
 
   EXPECT_EQ(sensor->WriteCommType(0), 9);
   EXPECT_EQ(sensor->Data.CommType, 0) << "the type asked for is kept even on failure";
+  // One read (a second attempt of it on a loaded machine changes nothing),
+  // then three calls of two attempts.
   const auto requests = Requests(*bus, Rs232);
-  ASSERT_EQ(requests.size(), 7u) << "one read, then three calls of two attempts";
+  ASSERT_FALSE(requests.empty());
   EXPECT_EQ(requests[0], "B1460001");
-  for (size_t i = 1; i < requests.size(); ++i) EXPECT_EQ(requests[i], "B0460F00");
+  const auto firstWrite = std::find(requests.begin(), requests.end(), "B0460F00");
+  EXPECT_TRUE(std::all_of(requests.begin(), firstWrite, [](const std::string &r) { return r == "B1460001"; }));
+  EXPECT_EQ(std::vector<std::string>(firstWrite, requests.end()), std::vector<std::string>(6, "B0460F00"));
 
   EXPECT_EQ(sensor->WriteProtocol(0), 9);
   EXPECT_EQ(sensor->Data.Protocol, 1) << "the protocol changes only on success";
