@@ -63,10 +63,11 @@ QString SensorCaption(const TCapteur &sensor) {
 
 // The printer the chart goes to, kept for the whole run of the program as
 // the platform's printer object is: its orientation is restored after each
-// print.
+// print. Never destroyed: a printer released after the application object
+// could take the print support down with it at exit.
 QPrinter &ChartPrinter() {
-  static QPrinter printer(QPrinter::HighResolution);
-  return printer;
+  static QPrinter *printer = new QPrinter(QPrinter::HighResolution);
+  return *printer;
 }
 
 }  // namespace

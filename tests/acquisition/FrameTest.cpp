@@ -9,6 +9,7 @@
 #include <QListWidget>
 #include <QMouseEvent>
 #include <QPrinterInfo>
+#include <QShortcut>
 #include <QTextEdit>
 #include <QTimer>
 #include <QWheelEvent>
@@ -188,10 +189,13 @@ TEST_F(AcquisitionRun, AxesFollowZoomAndSelection) {
   list->clearSelection();
   for (int i = 0; i < 3; ++i) EXPECT_EQ(frame.Series(i)->pen().width(), 1);
 
-  // Stop ends the run; the chart can still be saved.
+  // Stop (Escape) ends the run; the chart can still be saved.
   int ended = 0;
   QObject::connect(&frame, &TFrameAcquisition::AcquisitionEnded, [&] { ++ended; });
-  frame.BoutStopClick();
+  QShortcut *escape = frame.findChild<QShortcut *>();
+  ASSERT_NE(escape, nullptr);
+  EXPECT_EQ(escape->key(), QKeySequence(Qt::Key_Escape));
+  emit escape->activated();
   EXPECT_EQ(ended, 1);
   EXPECT_EQ(frame.Title(), "Acquisition finished");
   const QByteArray before = Contents(Path("acq.txt"));
