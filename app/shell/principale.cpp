@@ -2,14 +2,13 @@
 
 #include <QAction>
 #include <QApplication>
+#include <QCloseEvent>
 #include <QEvent>
 #include <QMenu>
 #include <QMenuBar>
 #include <QStatusBar>
 
-#if __has_include("AfficheAngle.h")
 #include "AfficheAngle.h"
-#endif
 #include "CadreAcquisition.h"
 #include "Capteur.h"
 #include "DialogCapteur.h"
@@ -276,6 +275,13 @@ void TFenetrePrincipale::LayoutPanels() {
     QWidget *panel = m_panels->Item(i);
     if (panel) panel->setGeometry(PanelSlot(i, n, area));
   }
+}
+
+void TFenetrePrincipale::closeEvent(QCloseEvent *e) {
+  // The main form: closing it ends the program, even with a help window
+  // still open.
+  QMainWindow::closeEvent(e);
+  if (e->isAccepted()) QApplication::quit();
 }
 
 bool TFenetrePrincipale::event(QEvent *e) {

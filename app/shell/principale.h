@@ -73,6 +73,7 @@ class TFenetrePrincipale : public QMainWindow {
   void MenuQuitterClick();
 
  protected:
+  void closeEvent(QCloseEvent *e) override;
   bool event(QEvent *e) override;
   bool eventFilter(QObject *watched, QEvent *e) override;
 

@@ -3,6 +3,7 @@
 // layout of the live panels.
 #include <QAction>
 #include <QApplication>
+#include <QFileInfo>
 #include <QLabel>
 #include <QMenu>
 #include <QMenuBar>
@@ -176,6 +177,38 @@ TEST_F(MainWindowTest, MenusFollowTheUserFromConfigurationToAcquisition) {
   EXPECT_EQ(AcquisitionFrame, nullptr);
   EXPECT_TRUE(Enabled("MenuCapteur"));
   EXPECT_TRUE(Enabled("MenuSys"));
+}
+
+TEST_F(MainWindowTest, ApplyWhoseSaveFailsLeavesTheMenusAndKeepsTheSettings) {
+  SensorData a;
+  a.Reference = "KV72800";
+  FenetrePrincipale->AddSensorReadingItem(SensorList->AddSensor(a, 1));
+  // Something stands at the file's name that cannot be read as a record.
+  ASSERT_TRUE(QFile::remove(QString::fromLatin1(SettingsFileName)));
+  ASSERT_TRUE(QDir().mkdir(QString::fromLatin1(SettingsFileName)));
+  PendingSettings.AngleUnit = 3;
+  WithModal("MenuConfig", ConfigApply, [] { ApplyPendingSettings(); });
+  ASSERT_EQ(messages.size(), 1u);
+  EXPECT_EQ(messages[0].kind, MessageKind::Error);
+  EXPECT_FALSE(Enabled("MenuAffiche"));
+  EXPECT_FALSE(Enabled("MenuAcquisition"));
+  EXPECT_EQ(Settings.AngleUnit, 3);
+  EXPECT_TRUE(QFileInfo(QString::fromLatin1(SettingsFileName)).isDir());
+}
+
+TEST_F(MainWindowTest, QuitAndClosingTheMainWindowEndTheProgram) {
+  // Table: how the user ends it; a help window left open does not keep it.
+  const std::function<void()> ends[] = {
+      [] { Action("MenuQuitter")->trigger(); },
+      [] { FenetrePrincipale->close(); },
+  };
+  for (const auto &end : ends) {
+    FenetrePrincipale->show();
+    Action("MenuAPropos")->trigger();
+    QTimer::singleShot(0, FenetrePrincipale, end);
+    QTimer::singleShot(10000, [] { QApplication::exit(1); });  // the loop did not end
+    EXPECT_EQ(QApplication::exec(), 0);
+  }
 }
 
 TEST_F(MainWindowTest, HelpWindowsAreOneEachAndLeaveTheMainWindowUsable) {
