@@ -441,7 +441,9 @@ void TFenetreConfig::reject() { BoutConfigAnnuleClick(); }
 int32_t TFenetreConfig::ScanPortNumber() const { return Settings.PortNumber; }
 
 uint8_t TFenetreConfig::ScanLinkType() const {
-  return Settings.LinkType == LinkRs485 ? ScanLinkRs485 : ScanLinkRs232;
+  // As the environment tab shows it: RS232 only for 1, so that a stored
+  // value of another kind scans the line the user sees checked (RS485).
+  return Settings.LinkType == LinkRs232 ? ScanLinkRs232 : ScanLinkRs485;
 }
 
 TlistCapteur *TFenetreConfig::ScanSensorList() { return SensorList; }
