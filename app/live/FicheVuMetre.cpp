@@ -93,8 +93,10 @@ TVuMetre::TVuMetre(QWidget *owner)
 
   LabelExplication = new QLabel(BarreBoutons);
   LabelExplication->setObjectName(QStringLiteral("LabelExplication"));
+  // A little smaller than the panel's: the sensor's text must clear the
+  // Close button in the window's first size.
   QFont labelFont = LabelExplication->font();
-  labelFont.setPixelSize(20);
+  labelFont.setPixelSize(17);
   LabelExplication->setFont(labelFont);
 
   BoutFerme = new QPushButton(style()->standardIcon(QStyle::SP_DialogCloseButton),
