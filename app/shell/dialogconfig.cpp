@@ -40,6 +40,7 @@ constexpr int ListWidth = 169;
 constexpr int ListHeight = 129;
 constexpr int StatusPanel0Width = 200;
 constexpr int StatusPanel1Width = 50;
+constexpr int DeviceTextWidth = 180;
 
 QString FromUtf8(const std::string &text) { return QString::fromUtf8(text.c_str()); }
 
@@ -102,6 +103,7 @@ void TFenetreConfig::BuildControls() {
   m_labelPortDevice = new QLabel(m_tabEnvironnement);
   m_labelPortDevice->setObjectName("LabelPortDevice");
   m_labelPortDevice->setTextInteractionFlags(Qt::TextSelectableByMouse);
+  m_labelPortDevice->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
   m_labelConfigFont = new QLabel(m_tabEnvironnement);
   m_labelConfigFont->setObjectName("LabelConfigFont");
   m_boutConfigPolice = new QPushButton(m_tabEnvironnement);
@@ -211,6 +213,8 @@ void TFenetreConfig::BuildControls() {
   m_statusPanel0 = new QLabel(m_barreStatusConfig);
   m_statusPanel0->setObjectName("StatusPanel0");
   m_statusPanel0->setMinimumWidth(StatusPanel0Width);
+  // A long status must not resize the dialog while the scan runs.
+  m_statusPanel0->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
   m_progress = new QProgressBar(m_barreStatusConfig);
   m_progress->setObjectName("BarreProgression");
   m_progress->setRange(0, 100);
@@ -332,8 +336,12 @@ void TFenetreConfig::ShowPortDevice() {
   }
   const QString path = PortDevicePath(index + 1);
   const QString shown = QFileInfo::exists(path) ? path : Langue(TxtPortMissing).arg(path);
-  m_labelPortDevice->setText(Langue(TxtPortDevice).arg(shown));
-  m_labelPortDevice->setToolTip(path);
+  // A long device path (/dev/serial/by-id/...) is shortened in the middle
+  // rather than widening the dialog; the tooltip holds the whole of it.
+  const QString text = Langue(TxtPortDevice).arg(shown);
+  const int room = qMax(m_comboNumCom->width(), DeviceTextWidth);
+  m_labelPortDevice->setText(m_labelPortDevice->fontMetrics().elidedText(text, Qt::ElideMiddle, room));
+  m_labelPortDevice->setToolTip(text);
 }
 
 // ---- Environment controls: each writes one field of PendingSettings --------
