@@ -98,7 +98,8 @@ int main(int argc, char **argv) {
   for (int i = 0; i < PanelCount; ++i) {
     TAfficheAngleCapteur *panel = panels.AddPanel(&window, sensors[i].get());
     panel->setGeometry(0, 100 * i, 482, 100);
-    QObject::connect(panel, &TAfficheAngleCapteur::Lu, [&ends, i] { ends[i].push_back(Clock::now()); });
+    QObject::connect(panel, &TAfficheAngleCapteur::Lu,
+                     [&ends, i] { ends[i].push_back(Clock::now()); });
   }
   window.show();
 
@@ -114,7 +115,8 @@ int main(int argc, char **argv) {
   QObject::connect(&pulse, &QTimer::timeout, [&] {
     const auto now = Clock::now();
     stalls.push_back(Ms(now - lastTick) - StallTimerMs);
-    if (stalls.back() >= *std::max_element(stalls.begin(), stalls.end())) longestAt = Ms(now - begin);
+    if (stalls.back() >= *std::max_element(stalls.begin(), stalls.end()))
+      longestAt = Ms(now - begin);
     lastTick = now;
   });
   pulse.start();
@@ -141,13 +143,16 @@ int main(int argc, char **argv) {
                 p.max);
   }
   const Spread s = Of(stalls);
-  std::printf("goal for a period: 300 + %d readings = %.1f ms (median readings); worst period %.1f ms\n",
-              PanelCount, 300.0 + sumReadingMedians, worstPeriod);
+  std::printf(
+      "goal for a period: 300 + %d readings = %.1f ms (median readings); worst period %.1f ms\n",
+      PanelCount, 300.0 + sumReadingMedians, worstPeriod);
   const double oneReading = sumReadingMedians / PanelCount;
-  const auto longer = std::count_if(stalls.begin(), stalls.end(),
-                                    [&](double v) { return v > worstReading + 5.0; });
-  std::printf("interface without events: median %.1f ms, p99 %.1f ms, longest %.1f ms at %.1f s;"
-              " longest reading %.1f ms (median %.1f); stretches longer than the longest reading: %ld\n",
-              s.median, s.p99, s.max, longestAt / 1000.0, worstReading, oneReading, static_cast<long>(longer));
+  const auto longer =
+      std::count_if(stalls.begin(), stalls.end(), [&](double v) { return v > worstReading + 5.0; });
+  std::printf(
+      "interface without events: median %.1f ms, p99 %.1f ms, longest %.1f ms at %.1f s;"
+      " longest reading %.1f ms (median %.1f); stretches longer than the longest reading: %ld\n",
+      s.median, s.p99, s.max, longestAt / 1000.0, worstReading, oneReading,
+      static_cast<long>(longer));
   return 0;
 }

@@ -162,8 +162,8 @@ void TAfficheAngleCapteur::TimerTimer() {
   }
   Timer->start(TimerInterval);
   readingInThisPass = true;
-  QMetaObject::invokeMethod(QCoreApplication::instance(), [] { readingInThisPass = false; },
-                            Qt::QueuedConnection);
+  QMetaObject::invokeMethod(
+      QCoreApplication::instance(), [] { readingInThisPass = false; }, Qt::QueuedConnection);
   VuMetre->SetAngle(m_lastAngle);
   emit Lu();
 }
@@ -204,8 +204,8 @@ void TAfficheAngleCapteur::FrameResize() {
   BoiteReset->setGeometry(reset);
   // The comment box keeps its design size (its text scrolls) and moves
   // left when the check box needs more room.
-  const int editRight = std::min(CommentEdit.right() + dw,
-                                 reset.left() - (ResetBox.left() - CommentEdit.right()));
+  const int editRight =
+      std::min(CommentEdit.right() + dw, reset.left() - (ResetBox.left() - CommentEdit.right()));
   const QRect editRect(editRight + 1 - CommentEdit.width(), CommentEdit.y() + dh,
                        CommentEdit.width(), CommentEdit.height());
   EditComment->setGeometry(editRect);

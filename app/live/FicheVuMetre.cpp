@@ -71,8 +71,8 @@ void DrawHorizon(QImage &buffer, const HorizonGeometry &g) {
   painter.setBrush(QBrush(Qt::black, Qt::SolidPattern));
   // Qt's angles grow counterclockwise from 3 o'clock with y upward; the
   // start radial points along (-dx, -dy) in screen coordinates.
-  const double startDegrees = std::atan2(static_cast<double>(g.dy), -static_cast<double>(g.dx)) *
-                              180.0 / M_PI;
+  const double startDegrees =
+      std::atan2(static_cast<double>(g.dy), -static_cast<double>(g.dx)) * 180.0 / M_PI;
   painter.drawChord(box, static_cast<int>(std::lround(startDegrees * 16.0)), 180 * 16);
 }
 

@@ -44,7 +44,8 @@ void TThreadSec::Execute() {
   // This object lives on the user-interface thread, so the call runs there;
   // the worker waits until it has. Should the event loop be gone, the pending
   // call is dropped and the wait released with it.
-  QMetaObject::invokeMethod(this, [this] { RemovePanel(); }, Qt::BlockingQueuedConnection);
+  QMetaObject::invokeMethod(
+      this, [this] { RemovePanel(); }, Qt::BlockingQueuedConnection);
 }
 
 void TThreadSec::RemovePanel() {

@@ -52,9 +52,8 @@ inline void RunFor(int ms) {
   WaitUntil([] { return false; }, ms);
 }
 
-// The main window's part in closing a panel: a worker per WM_PANELSTOP,
-// whose removal step takes the panel out of the list and enables the
-// acquisition command when the list is empty.
+// The main window's part in closing a panel, without its menus: a worker
+// per WM_PANELSTOP, whose removal step takes the panel out of the list.
 class Host : public QWidget {
  public:
   Host() : PanelCadres(new QWidget(this)) { PanelCadres->resize(482, 400); }
@@ -62,7 +61,6 @@ class Host : public QWidget {
 
   QWidget *PanelCadres;
   TListAfficheAngle Panels;
-  bool AcquisitionEnabled = false;
 
   std::vector<int> Numbers() const {
     std::vector<int> numbers;
@@ -73,10 +71,8 @@ class Host : public QWidget {
  protected:
   bool event(QEvent *e) override {
     if (e->type() != WM_PANELSTOP) return QWidget::event(e);
-    new TThreadSec(static_cast<TPanelStopEvent *>(e)->PanelNumber(), this, [this](int n) {
-      Panels.RemoveByNumber(n);
-      if (Panels.Count() == 0) AcquisitionEnabled = true;
-    });
+    new TThreadSec(static_cast<TPanelStopEvent *>(e)->PanelNumber(), this,
+                   [this](int n) { Panels.RemoveByNumber(n); });
     return true;
   }
 };

@@ -65,15 +65,17 @@ TEST_F(MainWindowLive, PanelsShareTheAreaAndStopGivesAcquisitionBackWithTheLast)
   const int w = window->PanelCadres()->width();
   EXPECT_EQ(Slots(), (std::vector<QRect>{QRect(0, 0, w, 133), QRect(0, 133, w, 133),
                                          QRect(0, 266, w, 133)}));
-  ASSERT_TRUE(WaitUntil([&] { return window->Panels().Item(2)->PanelAngle->text() == "5.00 mRad"; },
-                        4000));
+  ASSERT_TRUE(
+      WaitUntil([&] { return window->Panels().Item(2)->PanelAngle->text() == "5.00 mRad"; }, 4000));
 
   window->Panels().FindByNumber(2)->BoutStop->click();
+  EXPECT_EQ(window->Panels().Count(), 3) << "never removed inside its own click handler";
   ASSERT_TRUE(WaitUntil([&] { return window->Panels().Count() == 2; }, 5000));
   EXPECT_EQ(Slots(), (std::vector<QRect>{QRect(0, 0, w, 200), QRect(0, 200, w, 200)}))
       << "the rest share the area again";
   EXPECT_FALSE(AcquisitionEnabled()) << "one of several closed";
 
+  // Two quick clicks: both go.
   window->Panels().FindByNumber(1)->BoutStop->click();
   window->Panels().FindByNumber(3)->BoutStop->click();
   ASSERT_TRUE(WaitUntil([&] { return window->Panels().Count() == 0; }, 5000));

@@ -62,7 +62,8 @@ TEST_F(Panel, ShowsTheAngleInEachUnitWithTheDecimalsOfFamilyAndRange) {
     Settings.AngleUnit = row.unit;
     TAfficheAngleCapteur *panel = host->Panels.AddPanel(host->PanelCadres, row.family ? a : b);
     ASSERT_TRUE(Readings(panel, 1));
-    EXPECT_EQ(Text(panel), QString::fromUtf8(row.text)) << int(row.family) << " unit " << int(row.unit);
+    EXPECT_EQ(Text(panel), QString::fromUtf8(row.text))
+        << int(row.family) << " unit " << int(row.unit);
     host->Panels.RemoveAll();
   }
 }
@@ -89,7 +90,8 @@ TEST_F(Panel, CreationShowsTheSensorAndItsHorizon) {
   panel->resize(300, 200);
   EXPECT_EQ(panel->width(), host->PanelCadres->width());
   EXPECT_EQ(panel->PanelAngle->geometry(), QRect(0, 0, host->PanelCadres->width(), 150));
-  for (QWidget *w : {static_cast<QWidget *>(panel->BoutStop), static_cast<QWidget *>(panel->BoiteReset)})
+  for (QWidget *w :
+       {static_cast<QWidget *>(panel->BoutStop), static_cast<QWidget *>(panel->BoiteReset)})
     EXPECT_GE(w->width(), w->sizeHint().width()) << "caption never clipped";
 
   // A damaged settings file's height leaves the platform's size.

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <vector>
 
 #include <QLabel>
 #include <QPushButton>
@@ -11,8 +12,12 @@
 
 namespace {
 
-bool Black(const QImage &image, int x, int y) { return image.pixelColor(x, y) == QColor(Qt::black); }
-bool White(const QImage &image, int x, int y) { return image.pixelColor(x, y) == QColor(Qt::white); }
+bool Black(const QImage &image, int x, int y) {
+  return image.pixelColor(x, y) == QColor(Qt::black);
+}
+bool White(const QImage &image, int x, int y) {
+  return image.pixelColor(x, y) == QColor(Qt::white);
+}
 
 QImage Picture(int width, int height, double angle) {
   QImage image;
@@ -29,12 +34,12 @@ struct GeometryRow {
 TEST(HorizonGeometry, CentreRadiusAndChordEnds) {
   const GeometryRow rows[] = {
       {200, 240, 0.0, 100, 100, 100, 0, 100, 200, 100},
-      {200, 240, 100.0, 100, 100, 100, 0, 90, 200, 110},     // 99.50 -> 100, 9.98 -> 10
+      {200, 240, 100.0, 100, 100, 100, 0, 90, 200, 110},  // 99.50 -> 100, 9.98 -> 10
       {200, 240, -100.0, 100, 100, 100, 0, 110, 200, 90},
       {200, 240, 1000.0 * M_PI / 2, 100, 100, 100, 100, 0, 100, 200},
-      {300, 140, 0.0, 150, 50, 50, 100, 50, 200, 50},        // r is half the shorter side
-      {201, 241, 0.0, 100, 100, 100, 0, 100, 200, 100},      // integer division
-      {92, 66, 0.0, 46, 13, 13, 33, 13, 59, 13},             // the smallest window still draws
+      {300, 140, 0.0, 150, 50, 50, 100, 50, 200, 50},    // r is half the shorter side
+      {201, 241, 0.0, 100, 100, 100, 0, 100, 200, 100},  // integer division
+      {92, 66, 0.0, 46, 13, 13, 33, 13, 59, 13},         // the smallest window still draws
   };
   for (const auto &row : rows) {
     const HorizonGeometry g = HorizonFor(row.clientWidth, row.clientHeight, 40, row.angle);
@@ -48,43 +53,35 @@ TEST(HorizonGeometry, CentreRadiusAndChordEnds) {
   }
 }
 
-TEST(HorizonPicture, LowerHalfBlackAtZero) {
-  const QImage image = Picture(200, 200, 0.0);
-  ASSERT_EQ(image.size(), QSize(200, 200));
-  EXPECT_TRUE(Black(image, 100, 150));
-  EXPECT_TRUE(Black(image, 20, 105));
-  EXPECT_TRUE(Black(image, 100, 195));
-  EXPECT_TRUE(White(image, 100, 50));
-  EXPECT_TRUE(White(image, 20, 95));
-  EXPECT_TRUE(White(image, 3, 196)) << "outside the circle";
-  EXPECT_TRUE(Black(image, 100, 0)) << "the circle's outline";
-}
+struct PictureRow {
+  int width, height;
+  double angle;
+  std::vector<QPoint> black, white;
+};
 
-TEST(HorizonPicture, PositiveAngleRaisesTheLeftEnd) {
-  // Boundary from about (0, 90) to (200, 110): y = 90 + x / 10.
-  const QImage image = Picture(200, 200, 100.0);
-  for (int x : {20, 60, 100, 140, 180}) {
-    const int y = 90 + x / 10;
-    EXPECT_TRUE(White(image, x, y - 5)) << x;
-    EXPECT_TRUE(Black(image, x, y + 5)) << x;
+TEST(HorizonPicture, BlackBelowTheBoundary) {
+  const PictureRow rows[] = {
+      // Level: the lower half is black; outside the circle stays white.
+      {200,
+       200,
+       0.0,
+       {{100, 150}, {20, 105}, {100, 195}, {100, 0}},
+       {{100, 50}, {20, 95}, {3, 196}}},
+      // 100 mRad: the boundary runs from about (0, 90) to (200, 110).
+      {200, 200, 100.0, {{20, 97}, {100, 105}, {180, 113}}, {{20, 87}, {100, 95}, {180, 103}}},
+      // A quarter turn: the left half is black.
+      {200, 200, 1000.0 * M_PI / 2, {{50, 100}, {95, 20}}, {{150, 100}, {105, 180}}},
+      // 300 x 100: r = 50 at (150, 50).
+      {300, 100, 0.0, {{150, 90}, {105, 55}, {195, 55}}, {{95, 55}, {205, 55}, {150, 45}}},
+  };
+  for (const auto &row : rows) {
+    const QImage image = Picture(row.width, row.height, row.angle);
+    ASSERT_EQ(image.size(), QSize(row.width, row.height));
+    for (const QPoint &p : row.black)
+      EXPECT_TRUE(Black(image, p.x(), p.y())) << row.angle << " at " << p.x() << "," << p.y();
+    for (const QPoint &p : row.white)
+      EXPECT_TRUE(White(image, p.x(), p.y())) << row.angle << " at " << p.x() << "," << p.y();
   }
-}
-
-TEST(HorizonPicture, QuarterTurnMakesTheLeftHalfBlack) {
-  const QImage image = Picture(200, 200, 1000.0 * M_PI / 2);
-  EXPECT_TRUE(Black(image, 50, 100));
-  EXPECT_TRUE(Black(image, 95, 20));
-  EXPECT_TRUE(White(image, 150, 100));
-  EXPECT_TRUE(White(image, 105, 180));
-}
-
-TEST(HorizonPicture, WideAreaCentresACircleOfHalfTheHeight) {
-  const QImage image = Picture(300, 100, 0.0);
-  EXPECT_TRUE(Black(image, 150, 90));
-  EXPECT_TRUE(Black(image, 105, 55));
-  EXPECT_TRUE(White(image, 95, 55)) << "left of the circle";
-  EXPECT_TRUE(White(image, 205, 55)) << "right of the circle";
-  EXPECT_TRUE(Black(image, 100, 49) || Black(image, 100, 50)) << "leftmost point of the outline";
 }
 
 TEST(VuMetreWindow, PaintsItsBufferKeepsAnglesWhileHiddenAndHidesOnClose) {
