@@ -165,10 +165,27 @@ TEST_F(ScanTest, Rs485UnreadableAddressesAreReportedNotKept) {
   EXPECT_EQ(Child<QListWidget>(&dialog, "ValeursCapteurs")->count(), 1);
 }
 
+// A bus where no address answers: "No sensor is connected", nothing listed
+// and no sensor-reading item (the sweep is stopped early to keep the test short).
+TEST_F(ScanTest, Rs485NothingAnswersSaysNoSensor) {
+  RecordingConfig dialog;
+  UseLine(LinkRs485);
+  dialog.show();
+  dialog.onProgress = [&](int percent) {
+    if (percent == 1) ClickLater(Child<QPushButton>(&dialog, "BoutStop"));  // at address 2
+  };
+  Child<QPushButton>(&dialog, "BoutScrute")->click();
+  EXPECT_EQ(dialog.statuses, (std::vector<std::string>{Text(TxtScanning), Text(TxtNoSensor)}));
+  EXPECT_EQ(dialog.progress, (std::vector<int>{0, 1, 0}));
+  EXPECT_EQ(m_sensors.Count(), 0);
+  EXPECT_TRUE(dialog.published.empty());
+  EXPECT_EQ(dialog.discardedFrames, 1);
+}
+
 // RS232 rows: what the one sensor of a point-to-point line gives.
 struct Rs232Case {
   const char *name;
-  int sensors;            // 0 nothing connected, else one family A sensor
+  int sensors;            // 0 nothing connected, else one family A sensor; -1 adapter pulled out
   const char *serial;
   std::vector<int> progress;
   LangueId status;
@@ -179,7 +196,8 @@ class Rs232ScanTest : public ConfigFixture, public ::testing::WithParamInterface
 
 TEST_P(Rs232ScanTest, OneSensorOrNone) {
   const Rs232Case &c = GetParam();
-  if (c.sensors) bus->AddSensorA(SensorA(1, c.serial, true));
+  if (c.sensors > 0) bus->AddSensorA(SensorA(1, c.serial, true));
+  if (c.sensors < 0) bus->Unplug();
   RecordingConfig dialog;
   UseLine(LinkRs232);  // after the dialog, which loads the settings file
   dialog.show();
@@ -210,6 +228,7 @@ INSTANTIATE_TEST_SUITE_P(
     Rows, Rs232ScanTest,
     ::testing::Values(
         Rs232Case{"NothingConnected", 0, "", {30, 60, 100, 0}, TxtNoSensor, nullptr},
+        Rs232Case{"AdapterPulledOut", -1, "", {30, 60, 100, 0}, TxtNoSensor, nullptr},
         Rs232Case{"FamilyA", 1, "123456", {30, 60, 0}, TxtConnectionA, "KV72500-AB n°123456"},
         // On a point-to-point line the undecodable sensor is kept: its
         // configuration can be written again.
