@@ -93,6 +93,7 @@ TVuMetre::TVuMetre(QWidget *owner)
 
   LabelExplication = new QLabel(BarreBoutons);
   LabelExplication->setObjectName(QStringLiteral("LabelExplication"));
+  LabelExplication->setAccessibleName(Langue(TxtSensor));
   // A little smaller than the panel's: the sensor's text must clear the
   // Close button in the window's first size.
   QFont labelFont = LabelExplication->font();
