@@ -24,7 +24,8 @@ TLinkResult Com72800_OpenPort(int32_t port);
 void Com72800_ClosePort(void);
 
 /* Tells whether a device acknowledges the attention byte at an address (up to
- * four tries, 50 to 69 ms apart). Never opens the port.
+ * four tries, 50 to 69 ms apart). Never opens a closed port (a held port that
+ * has hung up is opened again, as by every call).
  * Returns:
  *   0   a device acknowledged;
  *  -2   the port is not open, or the serial layer failed;
