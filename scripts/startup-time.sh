@@ -34,7 +34,7 @@ for _ in $(seq 50); do xdotool getdisplaygeometry >/dev/null 2>&1 && break; slee
 unset WAYLAND_DISPLAY QT_QPA_PLATFORM
 
 mkfifo "$tmp/events"
-stdbuf -oL xev -root -event substructure >"$tmp/events" &
+stdbuf -oL xev -root -event substructure >"$tmp/events" 2>/dev/null &
 pids+=($!)
 exec 3<"$tmp/events"
 sleep 0.5
