@@ -53,7 +53,7 @@ class BenchShell : public ScanShell {
   int32_t ScanPortNumber() const override { return ComNumber; }
   uint8_t ScanLinkType() const override { return ScanLinkRs485; }
   TlistCapteur *ScanSensorList() override { return &sensors; }
-  std::string ScanTextOf(ScanText) const override { return std::string(); }
+  std::string ScanTextOf(ScanText) const override { return std::string(); }  // nothing is shown
   void SetScanStatus(const std::string &) override {
     // The first status after the sweep ("No sensor is connected" on a
     // silent line) marks its end.

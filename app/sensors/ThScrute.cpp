@@ -149,10 +149,6 @@ ScanShell *CurrentScanShell() { return shell; }
 
 int32_t SweepProgress(int address) { return (address * 100 + 127) / 255; }
 
-std::string SensorLineText(const SensorData &data) {
-  return data.Reference + " n\u00B0" + std::to_string(data.SerialNumber);
-}
-
 void ScanLine() {
   if (shell == nullptr || shell->ScanSensorList() == nullptr) return;
   StopRequested = false;
@@ -200,7 +196,8 @@ void ShowScanState() {
 
 void AddScanLine() {
   if (!shell) return;
-  shell->AppendScanLine(SensorLineText(LastSensorData));
+  shell->AppendScanLine(LastSensorData.Reference + shell->ScanTextOf(ScanText::SerialSeparator) +
+                        std::to_string(LastSensorData.SerialNumber));
   shell->ProcessPendingEvents();
 }
 

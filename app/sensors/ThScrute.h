@@ -27,6 +27,7 @@ enum class ScanText {
   ConfigError,      // "There are errors in the sensor configuration !"
   ConnectionError,  // "An error occured during the connection..."
   NoSensor,         // "No sensor is connected"
+  SerialSeparator,  // " n°", between a sensor's reference and serial number
 };
 
 // Values of the link type of the settings (SettingsRecord::LinkType), which
@@ -94,13 +95,11 @@ void RequestStop();
 void ShowScanStatus();
 void ShowScanProgress();
 void ShowScanState();
-// Appends Reference + " n°" + SerialNumber of LastSensorData.
+// Appends Reference + " n°" + SerialNumber of LastSensorData (the separator
+// from the shell's string table, as the main window's menu items have it).
 void AddScanLine();
 // One sensor-reading item per sensor of the list, in list order.
 void PublishSensors();
-
-// The list line (and menu caption) of a sensor: reference, " n°", serial.
-std::string SensorLineText(const SensorData &data);
 
 // Progress of the sweep at address: address x 100 / 255, rounded.
 int32_t SweepProgress(int address);

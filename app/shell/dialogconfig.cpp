@@ -465,6 +465,7 @@ std::string TFenetreConfig::ScanTextOf(ScanText text) const {
     case ScanText::ConfigError: id = TxtConfigErrors; break;
     case ScanText::ConnectionError: id = TxtConnectionError; break;
     case ScanText::NoSensor: id = TxtNoSensor; break;
+    case ScanText::SerialSeparator: id = TxtSerialNumberSeparator; break;
   }
   return Langue(id).toStdString();
 }
