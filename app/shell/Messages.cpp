@@ -23,18 +23,32 @@ QMessageBox::Icon IconOf(MessageKind kind) {
   return QMessageBox::NoIcon;
 }
 
+// Marks a box as open for as long as it lives; nested boxes leave the mark to
+// the outermost one.
+class ShowingMark {
+ public:
+  ShowingMark() : m_outer(!showing) { showing = true; }
+  ~ShowingMark() {
+    if (m_outer) showing = false;
+  }
+  ShowingMark(const ShowingMark &) = delete;
+  ShowingMark &operator=(const ShowingMark &) = delete;
+
+ private:
+  bool m_outer;
+};
+
 }  // namespace
 
 QMessageBox::StandardButton ShowMessage(MessageKind kind, const QString &text,
                                         QMessageBox::StandardButtons buttons, QWidget *parent) {
+  // An answerer stands for the open box: a test that lets timers run inside
+  // it sees MessageShowing() as the user would.
+  const ShowingMark mark;
   if (Answerer()) return Answerer()(kind, text, buttons);
   if (!parent) parent = QApplication::activeWindow();
   QMessageBox box(IconOf(kind), Langue(TxtAppTitle), text, buttons, parent);
-  const bool outer = !showing;
-  showing = true;
-  const int answer = box.exec();
-  if (outer) showing = false;
-  return static_cast<QMessageBox::StandardButton>(answer);
+  return static_cast<QMessageBox::StandardButton>(box.exec());
 }
 
 bool MessageShowing() { return showing; }
