@@ -20,12 +20,13 @@ TEST_F(Pacing, AnswerBytesComeAtNineThousandSixHundredBaud) {
   host.Write(WithChecksum({0x05, 0x92, 0x00, 0x00, 0x00}));
   ASSERT_EQ(host.Read(14, 200, 40, &times).size(), 14u);
 
-  // 6 request bytes, 2 ms turnaround, 14 answer bytes.
+  // 6 request bytes, 2 ms turnaround, 14 answer bytes. On the host's side
+  // only the lower bound is exact: a loaded machine may hand the bytes over
+  // late and in bunches. The pacing itself is judged on the simulator's own
+  // write times below.
   const double wire = 20 * nivsim::ByteTimeMs + 2.0;
   EXPECT_GT(times.back() - sent, wire - 0.5);
-  EXPECT_LT(times.back() - sent, wire + 8.0);
-  EXPECT_GT(times.back() - times.front(), 13 * nivsim::ByteTimeMs - 6.0);  // the host may see the first bytes late
-  EXPECT_LT(times.back() - times.front(), 13 * nivsim::ByteTimeMs + 6.0);
+  EXPECT_LT(times.back() - sent, wire + 50.0);
 
   // The trace holds host arrival times and sensor write times.
   const auto trace = bus->Trace();
@@ -45,7 +46,12 @@ TEST_F(Pacing, TurnaroundIsSettable) {
   const double sent = HostSide::Now();
   std::vector<double> times;
   host.Write({0x05});
-  ASSERT_EQ(host.Read(1, 40, 40, &times).size(), 1u);
+  ASSERT_EQ(host.Read(1, 100, 40, &times).size(), 1u);
   EXPECT_GT(times[0] - sent, 15.0 + 2 * nivsim::ByteTimeMs - 0.5);
-  EXPECT_LT(times[0] - sent, 15.0 + 2 * nivsim::ByteTimeMs + 8.0);
+  EXPECT_LT(times[0] - sent, 15.0 + 2 * nivsim::ByteTimeMs + 50.0);
+  // The simulator's own times: the echo leaves one turnaround and one byte
+  // time after the attention byte arrived.
+  const auto trace = bus->Trace();
+  ASSERT_EQ(trace.size(), 2u);
+  EXPECT_NEAR(trace[1].timeMs - trace[0].timeMs, 15.0 + nivsim::ByteTimeMs, 3.0);
 }
