@@ -92,6 +92,10 @@ int OpenSettingsFile(bool &created) {
   return fd;
 }
 
+// Removes a settings file this run has just created and could not fill: a
+// file shorter than one record would make every later start and save fail.
+void RemoveCreatedFile() { ::unlink(SettingsFileName); }
+
 // Closes fd; false (reported) when the system says the data did not make it.
 bool CloseSettingsFile(int fd) {
   if (::close(fd) != 0 && errno != EINTR) {
@@ -158,6 +162,7 @@ bool LoadSettings() {
     if (!WriteAt(fd, &Settings, sizeof Settings, 0)) {
       ReportFileError(TxtSettingsWriteError, errno);
       ::close(fd);
+      RemoveCreatedFile();
       ok = false;
     } else {
       ok = CloseSettingsFile(fd);
@@ -186,7 +191,10 @@ bool LoadSettings() {
 void ApplyPendingSettings() { Settings = PendingSettings; }
 
 TSettingsSave::~TSettingsSave() {
-  if (m_fd >= 0) ::close(m_fd);
+  if (m_fd >= 0) {
+    ::close(m_fd);
+    if (m_created) RemoveCreatedFile();
+  }
 }
 
 bool TSettingsSave::ReadPrevious() {
@@ -194,10 +202,9 @@ bool TSettingsSave::ReadPrevious() {
     ::close(m_fd);
     m_fd = -1;
   }
-  bool created = false;
-  const int fd = OpenSettingsFile(created);
+  const int fd = OpenSettingsFile(m_created);
   if (fd < 0) return false;
-  if (created) {
+  if (m_created) {
     m_previous = Settings;
   } else {
     const ssize_t n = ReadAt(fd, &m_previous, sizeof m_previous, 0);
@@ -224,6 +231,7 @@ bool TSettingsSave::WriteRecords() {
   if (!WriteAt(fd, records, sizeof records, 0)) {
     ReportFileError(TxtSettingsWriteError, errno);
     ::close(fd);
+    if (m_created) RemoveCreatedFile();
     return false;
   }
   return CloseSettingsFile(fd);

@@ -115,6 +115,7 @@ class TSettingsSave {
 
  private:
   int m_fd = -1;
+  bool m_created = false;  // the file did not exist: it is removed if left unfilled
   SettingsRecord m_previous{};
 };
 

@@ -1,7 +1,9 @@
 // The settings file "ruzazazo.cfg": its byte image, the one-step backup, the
 // tails kept, and every failure reported with the file left as it was.
+#include <sys/resource.h>
 #include <sys/stat.h>
 
+#include <csignal>
 #include <cstdio>
 #include <cstring>
 
@@ -226,6 +228,37 @@ TEST_F(SettingsFileTest, SaveFailuresKeepTheFileAndTheAppliedSettings) {
     }
   }
   chmod(Dir().toLocal8Bit().constData(), 0755);
+}
+
+// A file this run creates but cannot fill (the disk full, a size limit) is
+// removed again: left shorter than one record, it would make every later
+// start and save fail.
+TEST_F(SettingsFileTest, AFileThatCannotBeFilledIsNotLeftBehind) {
+  struct rlimit old {};
+  ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &old), 0);
+  const auto oldSignal = std::signal(SIGXFSZ, SIG_IGN);
+  struct rlimit small = old;
+  small.rlim_cur = 100;  // bytes: less than one record
+  ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &small), 0);
+  const bool loaded = LoadSettings();
+  const bool loadLeftFile = QFileInfo::exists(QString::fromLatin1(SettingsFileName));
+  PendingSettings = Other();
+  ApplyPendingSettings();
+  const bool saved = SaveSettings();
+  const bool saveLeftFile = QFileInfo::exists(QString::fromLatin1(SettingsFileName));
+  setrlimit(RLIMIT_FSIZE, &old);
+  std::signal(SIGXFSZ, oldSignal);
+
+  EXPECT_FALSE(loaded);
+  EXPECT_FALSE(loadLeftFile);
+  EXPECT_FALSE(saved);
+  EXPECT_FALSE(saveLeftFile);
+  ASSERT_EQ(messages.size(), 2u);
+  EXPECT_EQ(messages[0].kind, MessageKind::Error);
+  EXPECT_TRUE(Same(Settings, Other()));
+  // The next start and save work as on a first run.
+  EXPECT_TRUE(LoadSettings());
+  EXPECT_EQ(FileBytes().size(), 532);
 }
 
 TEST_F(SettingsFileTest, SaveFollowsTheCurrentDirectory) {
