@@ -241,4 +241,46 @@ TEST_F(AcquisitionRun, FileDeletedDuringTheRunIsNotCreatedAgain) {
   EXPECT_EQ(frame.Series(0)->Samples(), 4) << "the run goes on";
 }
 
+TEST_F(AcquisitionRun, WriteFailuresFromTicksNeverStackBoxes) {
+  AddDeadSensor(523.599);
+  Plan("1", "1");
+  TFrameAcquisition frame(&parent, &dialog);
+  ASSERT_FALSE(frame.WriteHeader());
+  frame.Timer()->stop();
+  ASSERT_TRUE(QFile::remove(Path("acq.txt")));
+
+  // Real boxes: while the first one is open, three more ticks fail to write.
+  SetMessageAnswerer({});
+  auto openBoxes = [] {
+    QList<QMessageBox *> open;
+    for (QWidget *w : QApplication::topLevelWidgets())
+      if (auto *box = qobject_cast<QMessageBox *>(w); box && box->isVisible()) open.append(box);
+    return open;
+  };
+  int mostOpen = 0;
+  bool ticked = false;
+  // One timer makes the ticks once the first box is up, another closes
+  // boxes after that (timers do not fire again inside their own slot).
+  QTimer ticker, closer;
+  QObject::connect(&ticker, &QTimer::timeout, [&] {
+    if (ticked || openBoxes().isEmpty()) return;
+    ticked = true;
+    Ticks(frame, 3);
+  });
+  QObject::connect(&closer, &QTimer::timeout, [&] {
+    const QList<QMessageBox *> open = openBoxes();
+    mostOpen = std::max(mostOpen, int(open.size()));
+    if (ticked)
+      for (QMessageBox *box : open) box->button(QMessageBox::Ok)->click();
+  });
+  ticker.start(10);
+  closer.start(5);
+  Ticks(frame, 1);
+  ticker.stop();
+  closer.stop();
+  EXPECT_EQ(mostOpen, 1);
+  EXPECT_EQ(frame.Series(0)->Samples(), 4) << "the ticks in the box still sample";
+  EXPECT_FALSE(QFile::exists(Path("acq.txt")));
+}
+
 }  // namespace
