@@ -46,9 +46,33 @@ for _ in $(seq 50); do [ -e "$link" ] && break; sleep 0.1; done
 [ -e "$link" ] || { echo "nivelix-sim did not start:" >&2; cat "$tmp/sim.log" >&2; exit 1; }
 export NIVELIX_COM1="$link"
 
+# A first demo starts with settings for the bus: RS485 on COM1, angles in
+# degrees, the acquisition file in the working folder. Settings already
+# there are the user's and stay as they are.
+short_string() {  # one length byte, the text (at most 255 bytes), zeros up to 256 bytes
+  local t="${1:0:255}"
+  local n=${#t}
+  printf "\\$(printf %03o "$n")"
+  printf '%s' "$t"
+  head -c $((255 - n)) /dev/zero
+}
+if [ ! -e "$work/ruzazazo.cfg" ]; then
+  (
+    LC_ALL=C
+    printf '\xff\x00\x00\x00\x01\x00\x00\x00\x00'  # reserved 255, COM1, RS485
+    short_string "Courier New"
+    printf '\x00\x00\x00\x36\x00\x00\x00\x01'       # padding, 54 pixels, "Deg"
+    short_string "$work/Acquisition.txt"
+    printf '\x02\x00\x00'                               # year/month/day, padding
+  ) >"$work/ruzazazo.cfg"
+  hint="In System > Configuration press Scan, then Apply (the settings say RS485 already)."
+else
+  hint="In System > Configuration choose RS485 if needed, press Scan, then Apply."
+fi
+
 echo "nivelix-sim is playing COM1 ($link): RS485 bus with family A sensors 3 and 200 and family B sensor 7."
 echo "Nivelix runs in the working folder $work (its settings file ruzazazo.cfg is kept there)."
-echo "In System > Configuration choose RS485, Scan, then Apply; the Sensor menu then reads them."
+echo "$hint The Sensor menu then reads the sensors live or records an acquisition."
 
 if [ -z "${DISPLAY:-}" ] && [ -z "${WAYLAND_DISPLAY:-}" ]; then
   screen=99
