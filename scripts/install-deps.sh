@@ -6,7 +6,8 @@ set -euo pipefail
 # locales: the tests build a decimal-comma locale from its sources.
 # xvfb, xdotool, imagemagick: the demo without a display and the screenshots;
 # x11-utils (xev): the start-up time measurement.
-packages=(g++ cmake ninja-build pkg-config libgtest-dev qt6-base-dev libqcustomplot-dev locales xvfb xdotool imagemagick x11-utils "$@")
+# dpkg-dev, file: the Debian package (dpkg-shlibdeps finds its dependencies).
+packages=(g++ cmake ninja-build pkg-config libgtest-dev qt6-base-dev libqcustomplot-dev locales xvfb xdotool imagemagick x11-utils dpkg-dev file "$@")
 
 missing=()
 for p in "${packages[@]}"; do
