@@ -75,7 +75,10 @@ QPrinter &ChartPrinter() {
 TFrameAcquisition::TFrameAcquisition(QWidget *parent, const TConfigAcquisition *config)
     : QFrame(parent), m_config(config ? config : TConfigAcquisition::Instance()) {
   setObjectName("FrameAcquisition");
-  m_unit = Settings.AngleUnit;
+  // A settings file can hold a unit the program does not know; its readings
+  // would then all be written as empty fields. They are recorded in mRad, the
+  // unit the sensors give, and the file's header says so.
+  m_unit = Settings.AngleUnit <= UnitMmPerM ? int(Settings.AngleUnit) : int(UnitMRad);
   m_clock = [] { return QDateTime::currentDateTime(); };
   CreateControls();
   CreateChart();

@@ -283,4 +283,18 @@ TEST_F(AcquisitionRun, WriteFailuresFromTicksNeverStackBoxes) {
   EXPECT_FALSE(QFile::exists(Path("acq.txt")));
 }
 
+TEST_F(AcquisitionRun, AnUnknownUnitInTheSettingsRecordsInMRad) {
+  Settings.AngleUnit = 7;
+  AddSensorA(1, 523.599, "KV72500-AB", 111, 12.5);
+  Plan("1", "1");
+  TFrameAcquisition frame(&parent, &dialog);
+  EXPECT_EQ(frame.Graphique()->yAxis->label(), "Angle (mRad)");
+  ASSERT_FALSE(frame.WriteHeader());
+  frame.Timer()->stop();
+  Ticks(frame, 1);
+  const QByteArray file = Contents(Path("acq.txt"));
+  EXPECT_TRUE(file.contains("\r\nUnit : mRad\r\n"));
+  EXPECT_TRUE(file.endsWith("\t12.50\r\n")) << file.toStdString();
+}
+
 }  // namespace
