@@ -3,6 +3,11 @@
 // sensor. A one-second timer paces the run; every PeriodSeconds ticks each
 // sensor of SensorList is read once, the values go on the chart and one line
 // goes to the acquisition file.
+//
+// Chart gestures: dragging a band from left to right zooms into it (both
+// axes), from right to left or a double click goes back to following the
+// latest samples; the wheel zooms around the pointer; the right button
+// dragged, Shift with the wheel or a horizontal wheel scroll sideways.
 #ifndef NIVELIX_CADREACQUISITION_H
 #define NIVELIX_CADREACQUISITION_H
 
