@@ -6,6 +6,7 @@
 
 #include <QCheckBox>
 #include <QCoreApplication>
+#include <QFontMetrics>
 #include <QLabel>
 #include <QPushButton>
 #include <QStyle>
@@ -33,6 +34,10 @@ constexpr QRect StopButton(403, 212, 75, 25);
 constexpr int64_t MaxDisplayFontHeight = 2000;
 // Pixel height of the labels' large font.
 constexpr int LabelPixelHeight = 20;
+// Smallest it becomes where a long sensor name meets the comment box, and the
+// room kept between the two.
+constexpr int MinLabelPixelHeight = 11;
+constexpr int LabelGap = 6;
 
 // True from the end of a reading until the event loop next handles posted
 // events. Timers that fell due during a reading all fire in one batch when
@@ -212,6 +217,17 @@ void TAfficheAngleCapteur::FrameResize() {
   LabelComment->adjustSize();
   LabelComment->move(editRect.left() + (CommentLabelLeft - CommentEdit.left()),
                      std::min(CommentLabelTop + dh, editRect.top() - LabelComment->height()));
+  // The sensor's name takes the room left of the comment box: a long name
+  // on a narrow window is drawn smaller rather than hidden under the box.
+  const int room = std::min(editRect.left(), LabelComment->x()) - ExplicationLeft - LabelGap;
+  QFont big = LabelExplication->font();
+  big.setPixelSize(LabelPixelHeight);
+  while (big.pixelSize() > MinLabelPixelHeight &&
+         QFontMetrics(big).horizontalAdvance(LabelExplication->text()) > room)
+    big.setPixelSize(big.pixelSize() - 1);
+  LabelExplication->setFont(big);
+  LabelExplication->setToolTip(LabelExplication->text());
   LabelExplication->adjustSize();
-  LabelExplication->move(ExplicationLeft, ExplicationTop + dh);
+  LabelExplication->move(ExplicationLeft,
+                         ExplicationTop + dh + (LabelPixelHeight - big.pixelSize()) / 2);
 }

@@ -93,6 +93,17 @@ TEST_F(Panel, CreationShowsTheSensorAndItsHorizon) {
   for (QWidget *w :
        {static_cast<QWidget *>(panel->BoutStop), static_cast<QWidget *>(panel->BoiteReset)})
     EXPECT_GE(w->width(), w->sizeHint().width()) << "caption never clipped";
+  // A long sensor name on the default window width stays clear of the
+  // comment box, whole.
+  sensor->Data.Reference = "KV72500-AB-LONG";
+  sensor->Data.SerialNumber = 1234567;
+  host->PanelCadres->resize(528, 340);
+  TAfficheAngleCapteur *named = host->Panels.AddPanel(host->PanelCadres, sensor);
+  named->resize(528, 340);
+  const QLabel *name = named->LabelExplication;
+  EXPECT_LT(name->geometry().right(), named->EditComment->geometry().left());
+  EXPECT_LT(name->geometry().right(), named->LabelComment->geometry().left());
+  EXPECT_GE(name->width(), name->sizeHint().width());
 
   // A damaged settings file's height leaves the platform's size.
   Settings.DisplayFontHeight = INT32_MIN;
