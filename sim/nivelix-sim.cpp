@@ -55,6 +55,8 @@ const char *const Usage =
     "  power N            switch sensor N (its place in the --sensor list, from 1)\n"
     "                     off and on: a family B sensor applies written settings\n"
     "  unplug             close the device as pulling out an adapter does\n"
+    "  replug             plug it back: a new device, its path printed on standard\n"
+    "                     output and taken by the --link\n"
     "  quit               end\n";
 
 struct SensorSpec {
@@ -230,8 +232,14 @@ bool StdinTakesCommands() {
   return isatty(STDIN_FILENO) || (fstat(STDIN_FILENO, &st) == 0 && S_ISFIFO(st.st_mode));
 }
 
+// The device the simulator plays on now, and its link.
+struct Line {
+  std::string path;
+  std::string link;
+};
+
 // Runs one command line; false for quit.
-bool RunCommand(const std::string &line, nivsim::SimBus &bus) {
+bool RunCommand(const std::string &line, nivsim::SimBus &bus, Line &device) {
   std::istringstream in(line);
   std::string word;
   if (!(in >> word)) return true;
@@ -239,6 +247,19 @@ bool RunCommand(const std::string &line, nivsim::SimBus &bus) {
   if (word == "unplug") {
     bus.Unplug();
     std::cerr << "nivelix-sim: unplugged\n";
+  } else if (word == "replug") {
+    bus.Replug();
+    const std::string path = bus.SlavePath();
+    if (!device.link.empty()) {
+      // Our own link: replaced in one step, so that it never dangles.
+      const std::string fresh = device.link + ".new";
+      unlink(fresh.c_str());
+      if (symlink(path.c_str(), fresh.c_str()) != 0 || rename(fresh.c_str(), device.link.c_str()) != 0)
+        std::cerr << "nivelix-sim: cannot point " << device.link << " at " << path << ": " << std::strerror(errno) << "\n";
+    }
+    device.path = path;
+    std::cout << path << std::endl;
+    std::cerr << "nivelix-sim: plugged back as " << path << "\n";
   } else if (word == "power") {
     int n = 0;
     if (!(in >> n) || n < 1 || n > bus.SensorCount()) {
@@ -248,7 +269,7 @@ bool RunCommand(const std::string &line, nivsim::SimBus &bus) {
       std::cerr << "nivelix-sim: sensor " << n << " switched off and on\n";
     }
   } else {
-    std::cerr << "nivelix-sim: unknown command \"" << word << "\" (power N, unplug, quit)\n";
+    std::cerr << "nivelix-sim: unknown command \"" << word << "\" (power N, unplug, replug, quit)\n";
   }
   return true;
 }
@@ -293,9 +314,9 @@ int main(int argc, char **argv) {
     Fail(refused.what());
   }
 
-  const std::string path = bus.SlavePath();
-  if (!options.link.empty()) MakeLink(options.link, path);
-  std::cout << path << std::endl;
+  Line device{bus.SlavePath(), options.link};
+  if (!options.link.empty()) MakeLink(options.link, device.path);
+  std::cout << device.path << std::endl;
 
   bool readStdin = StdinTakesCommands();
   std::string pending;
@@ -315,12 +336,12 @@ int main(int argc, char **argv) {
       }
       pending.append(buffer, static_cast<size_t>(n));
       for (size_t eol; running && (eol = pending.find('\n')) != std::string::npos;) {
-        running = RunCommand(pending.substr(0, eol), bus);
+        running = RunCommand(pending.substr(0, eol), bus, device);
         pending.erase(0, eol + 1);
       }
     }
   }
 
-  if (!options.link.empty()) RemoveLink(options.link, path);
+  if (!options.link.empty()) RemoveLink(options.link, device.path);
   return 0;
 }

@@ -143,6 +143,18 @@ TEST(NivelixSim, PrintsItsDeviceAnswersAndCleansUpItsLink) {
     EXPECT_EQ(host.Attention(0x08), V{0x08});
   }
 
+  // Pulled out and plugged back: a new device, printed, and the link follows it.
+  sim.Say("unplug\nreplug\n");
+  const std::string replugged = sim.FirstLine();
+  ASSERT_FALSE(replugged.empty());  // the old number may come back: nobody holds it
+  char now[PATH_MAX] = {};
+  ASSERT_GT(readlink(link.c_str(), now, sizeof now - 1), 0);
+  EXPECT_EQ(replugged, now);
+  {
+    HostSide host(link);
+    EXPECT_EQ(host.Attention(0x03), V{0x03});
+  }
+
   sim.Signal(SIGTERM);
   EXPECT_EQ(sim.Wait(), 0);
   EXPECT_FALSE(Exists(link));
