@@ -1,0 +1,402 @@
+// The program against a bad cable, a busy port, a misbehaving device, a
+// damaged settings file and an acquisition file that cannot be written:
+// each case ends with the program answering the user again and every line
+// that could be recorded on disk.
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+
+#include <QFileInfo>
+#include <QStatusBar>
+
+#include "E2eFixture.h"
+
+namespace e2e {
+namespace {
+
+// A mixed RS485 bus at addresses 1 (family A), 2 (family B) and 3 (family A)
+// with steady angles, scanned and applied as a user does before any reading.
+class FaultSurvival : public E2eFixture {
+ protected:
+  void SetUp() override {
+    E2eFixture::SetUp();
+    nivsim::SensorAConfig a1;
+    a1.identifier = 1;
+    a1.serialNumber = "100001";
+    a1.angle = nivsim::AngleSource::constant(10.0);
+    first = bus->AddSensorA(a1);
+    nivsim::SensorBConfig b2;
+    b2.identifier = 2;
+    b2.serialNumber = "20002";
+    b2.angle = nivsim::AngleSource::constant(-5.0);
+    bus->AddSensorB(b2);
+    nivsim::SensorAConfig a3;
+    a3.identifier = 3;
+    a3.serialNumber = "300003";
+    a3.angle = nivsim::AngleSource::constant(30.0);
+    third = bus->AddSensorA(a3);
+  }
+
+  // RS485 and "mRad", Apply; then Scan (stopped after address 3) and Apply.
+  void StartAndScan() {
+    Start();
+    Configure([] {
+      Child<QRadioButton>(Config(), "RadioEnvRS485")->click();
+      Child<QComboBox>(Config(), "ComboUnites")->setCurrentIndex(0);
+      Child<QPushButton>(Config(), "BoutConfigOk")->click();
+    });
+    QStringList found;
+    Configure([&] {
+      found = Scan(3);
+      Child<QPushButton>(Config(), "BoutConfigOk")->click();
+    });
+    ASSERT_EQ(found.size(), 3) << found.join(", ").toStdString();
+  }
+
+  static QString ScanStatus() { return Child<QLabel>(Config(), "StatusPanel0")->text(); }
+
+  // The program answers: the configuration opens and closes again.
+  static void ExpectResponsive() {
+    bool opened = false;
+    Configure([&] { opened = true; });
+    EXPECT_TRUE(opened);
+    EXPECT_TRUE(FenetrePrincipale->isVisible());
+  }
+
+  int first = 0, third = 0;
+};
+
+// The adapter pulled out in the middle of a sweep: the sweep goes on over a
+// dead line and ends; plugged back, the next scan finds every sensor.
+TEST_F(FaultSurvival, AdapterUnpluggedDuringScanThenPluggedBack) {
+  StartAndScan();
+  QStringList during, after;
+  Configure([&] {
+    auto *progress = Child<QProgressBar>(Config(), "BarreProgression");
+    auto c = QObject::connect(progress, &QProgressBar::valueChanged, [&](int value) {
+      if (value == 1 && !bus->Unplugged()) bus->Unplug();  // address 2 or 3
+    });
+    QElapsedTimer clock;
+    clock.start();
+    during = Scan(6);
+    QObject::disconnect(c);
+    EXPECT_LT(clock.elapsed(), 20000) << "the sweep never hangs on a dead line";
+    bus->Replug();
+    after = Scan(3);
+    Child<QPushButton>(Config(), "BoutConfigOk")->click();
+  });
+  EXPECT_LT(during.size(), 3);
+  EXPECT_EQ(after, (QStringList{"KV72500-AB n°100001", "KV7280 n°20002", "KV72500-AB n°300003"}));
+  EXPECT_EQ(Child<QMenu>(FenetrePrincipale, "MenuAffiche")->actions().size(), 3);
+  EXPECT_TRUE(asked.empty());
+}
+
+// Pulled out while two panels read: both show "Err" and keep trying, with
+// no box; plugged back, both read again and Stop still works.
+TEST_F(FaultSurvival, AdapterUnpluggedDuringLiveReadingThenPluggedBack) {
+  StartAndScan();
+  QMenu *reading = Child<QMenu>(FenetrePrincipale, "MenuAffiche");
+  reading->actions()[0]->trigger();
+  reading->actions()[1]->trigger();
+  EXPECT_NEAR(Number(NextReading(Panel(0))), 10.0, 0.02);
+  EXPECT_NEAR(Number(NextReading(Panel(1))), -5.0, 0.02);
+
+  bus->Unplug();
+  NextReading(Panel(0));
+  NextReading(Panel(1));
+  EXPECT_EQ(NextReading(Panel(0)), Langue(TxtErr));
+  EXPECT_EQ(NextReading(Panel(1)), Langue(TxtErr));
+
+  bus->Replug();
+  EXPECT_TRUE(WaitUntil([] { return Number(Panel(0)->PanelAngle->text()) == 10.0; }, 8000))
+      << Panel(0)->PanelAngle->text().toStdString();
+  EXPECT_TRUE(WaitUntil([] { return std::fabs(Number(Panel(1)->PanelAngle->text()) + 5.0) < 0.02; }, 8000))
+      << Panel(1)->PanelAngle->text().toStdString();
+  EXPECT_TRUE(asked.empty());
+  Panel(0)->BoutStop->click();
+  Panel(1)->BoutStop->click();
+  EXPECT_TRUE(WaitUntil([] { return FenetrePrincipale->Panels().Count() == 0; }, 5000));
+  EXPECT_TRUE(Action("MenuAcquisition")->isEnabled());
+}
+
+// Pulled out during an acquisition: every tick still writes its line, with
+// empty fields while the line is dead; plugged back, values come back.
+TEST_F(FaultSurvival, AdapterUnpluggedDuringAcquisitionThenPluggedBack) {
+  StartAndScan();
+  const QString file = Path("run.txt");
+  ASSERT_TRUE(StartAcquisition(file));
+  ASSERT_TRUE(RunTicks(5, [&](int tick) {
+    if (tick == 1) bus->Unplug();
+    if (tick == 3) bus->Replug();
+    if (tick == 5) Child<QPushButton>(AcquisitionFrame, "BoutStop")->click();
+  }));
+  const QStringList lines = FileLines(file);
+  ASSERT_EQ(lines.size(), 6 + 5) << lines.join("\n").toStdString();
+  for (int k = 0; k < 5; ++k) {
+    const QStringList fields = lines[6 + k].split('\t');
+    ASSERT_EQ(fields.size(), 4);
+    if (k == 1 || k == 2) {
+      EXPECT_EQ(fields.mid(1), (QStringList{"", "", ""})) << "sample " << k;
+    } else {
+      EXPECT_NEAR(Number(fields[1]), 10.0, 0.02) << "sample " << k;
+      EXPECT_NEAR(Number(fields[2]), -5.0, 0.02) << "sample " << k;
+      EXPECT_NEAR(Number(fields[3]), 30.0, 0.02) << "sample " << k;
+    }
+  }
+  EXPECT_TRUE(asked.empty());
+  ExpectResponsive();
+}
+
+// Another process holds the port: the scan finds nothing and says so, live
+// reading shows "Err"; once the port is free everything works.
+TEST_F(FaultSurvival, PortHeldByAnotherProcess) {
+  StartAndScan();
+  int ready[2];
+  ASSERT_EQ(pipe(ready), 0);
+  const std::string path = bus->SlavePath();
+  const pid_t holder = fork();
+  if (holder == 0) {
+    const int fd = ::open(path.c_str(), O_RDWR | O_NOCTTY);
+    const char ok = fd >= 0 && ::flock(fd, LOCK_EX | LOCK_NB) == 0 ? 'y' : 'n';
+    (void)!::write(ready[1], &ok, 1);
+    for (;;) pause();
+  }
+  ASSERT_GT(holder, 0);
+  char ok = 'n';
+  ASSERT_EQ(read(ready[0], &ok, 1), 1);
+  ASSERT_EQ(ok, 'y');
+
+  QMenu *reading = Child<QMenu>(FenetrePrincipale, "MenuAffiche");
+  reading->actions()[2]->trigger();
+  EXPECT_EQ(NextReading(Panel(0)), Langue(TxtErr));
+  Panel(0)->BoutStop->click();
+  ASSERT_TRUE(WaitUntil([] { return FenetrePrincipale->Panels().Count() == 0; }, 5000));
+
+  QStringList busy, freed;
+  QString busyStatus;
+  Configure([&] {
+    busy = Scan(3);
+    busyStatus = ScanStatus();
+    kill(holder, SIGKILL);
+    waitpid(holder, nullptr, 0);
+    freed = Scan(3);
+    Child<QPushButton>(Config(), "BoutConfigOk")->click();
+  });
+  close(ready[0]);
+  close(ready[1]);
+  EXPECT_TRUE(busy.isEmpty());
+  EXPECT_EQ(busyStatus, Langue(TxtNoSensor));
+  EXPECT_EQ(freed.size(), 3);
+  reading->actions()[2]->trigger();
+  EXPECT_NEAR(Number(NextReading(Panel(0))), 30.0, 0.02);
+  EXPECT_TRUE(asked.empty());
+}
+
+// A misbehaving device on the bus: the sensor at 1 answers with garbage in
+// a different way at every sample. Its field is empty for those samples,
+// the others are read as ever, and nothing is shown in a box.
+TEST_F(FaultSurvival, GarbageOnTheBusDuringAcquisition) {
+  StartAndScan();
+  struct Garbage {
+    nivsim::Fault fault;
+    int param;
+  };
+  const std::vector<Garbage> garbage = {
+      {nivsim::Fault::LeadingGarbage, 12}, {nivsim::Fault::WrongChecksum, 0},
+      {nivsim::Fault::Truncated, 5},       {nivsim::Fault::EchoMismatch, 0},
+      {nivsim::Fault::LongGap, 400},       {nivsim::Fault::Silence, 0},
+      {nivsim::Fault::ErrorByte, 7},
+  };
+  const int ticks = static_cast<int>(garbage.size()) + 1;
+  const QString file = Path("garbage.txt");
+  bus->SetFault(first, garbage[0].fault, garbage[0].param);
+  ASSERT_TRUE(StartAcquisition(file));
+  ASSERT_TRUE(RunTicks(ticks, [&](int tick) {
+    if (tick < ticks - 1)
+      bus->SetFault(first, garbage[tick].fault, garbage[tick].param);
+    else
+      bus->ClearFault(first);
+    if (tick == ticks) Child<QPushButton>(AcquisitionFrame, "BoutStop")->click();
+  }));
+  const QStringList lines = FileLines(file);
+  ASSERT_EQ(lines.size(), 6 + ticks) << lines.join("\n").toStdString();
+  for (int k = 0; k < ticks; ++k) {
+    const QStringList fields = lines[6 + k].split('\t');
+    ASSERT_EQ(fields.size(), 4);
+    if (k < ticks - 1)
+      EXPECT_EQ(fields[1], "") << "sample " << k;
+    else
+      EXPECT_NEAR(Number(fields[1]), 10.0, 0.02) << "the device behaves again";
+    EXPECT_NEAR(Number(fields[2]), -5.0, 0.02) << "sample " << k;
+    EXPECT_NEAR(Number(fields[3]), 30.0, 0.02) << "sample " << k;
+  }
+  EXPECT_TRUE(asked.empty());
+  ExpectResponsive();
+}
+
+// Damaged settings files, found at start-up. The program starts every time,
+// says what it found, and never overwrites a file it could not read whole.
+struct SettingsCase {
+  const char *name;
+  QByteArray content;
+  bool readOnly;
+  LangueId atStart;  // TxtAppTitle: no message
+  LangueId atApply;  // the same
+  bool keptAsIs;     // the file is left as it was after Apply
+};
+void PrintTo(const SettingsCase &c, std::ostream *os) { *os << c.name; }
+
+QByteArray Rs485Record() {
+  SettingsRecord r = DefaultSettings();
+  r.LinkType = LinkRs485;
+  r.AngleUnit = 0;
+  return QByteArray(reinterpret_cast<const char *>(&r), sizeof r);
+}
+
+QByteArray Garbled() {
+  QByteArray b(532, '\0');
+  for (int i = 0; i < b.size(); ++i) b[i] = static_cast<char>((i * 131 + 17) & 0xFF);
+  return b;
+}
+
+class SettingsFault : public FaultSurvival, public ::testing::WithParamInterface<SettingsCase> {};
+
+TEST_P(SettingsFault, ProgramStartsAndFileIsNotLost) {
+  const SettingsCase &c = GetParam();
+  {
+    QFile f(QString::fromLatin1(SettingsFileName));
+    ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+    f.write(c.content);
+  }
+  std::unique_ptr<AsUnprivileged> unprivileged;
+  if (c.readOnly) {
+    ASSERT_EQ(chmod(SettingsFileName, 0444), 0);
+    ASSERT_EQ(chmod(".", 0777), 0);  // "nobody" must reach the file
+    unprivileged = std::make_unique<AsUnprivileged>();
+    if (!unprivileged->Active()) GTEST_SKIP() << "file access cannot be checked as another user here";
+  }
+  Start();
+  if (c.atStart == TxtAppTitle)
+    EXPECT_TRUE(asked.empty()) << asked.front().text.toStdString();
+  else
+    EXPECT_EQ(AskedWith(c.atStart), 1) << (asked.empty() ? "no box" : asked.front().text.toStdString());
+  asked.clear();
+
+  // The configuration still opens and applies; the line can be scanned.
+  QStringList found;
+  Configure([&] {
+    Child<QRadioButton>(Config(), "RadioEnvRS485")->click();
+    Child<QComboBox>(Config(), "ComboNumCom")->setCurrentIndex(0);
+    Child<QPushButton>(Config(), "BoutConfigOk")->click();
+  });
+  if (c.atApply == TxtAppTitle)
+    EXPECT_TRUE(asked.empty()) << asked.front().text.toStdString();
+  else
+    EXPECT_EQ(AskedWith(c.atApply), 1) << (asked.empty() ? "no box" : asked.front().text.toStdString());
+  {
+    QFile f(QString::fromLatin1(SettingsFileName));
+    ASSERT_TRUE(f.open(QIODevice::ReadOnly));
+    const QByteArray after = f.readAll();
+    if (c.keptAsIs)
+      EXPECT_EQ(after, c.content) << "a file the program could not read whole is never overwritten";
+    else
+      EXPECT_EQ(after.size(), 2 * 532);
+  }
+  unprivileged.reset();  // as root again, which may open the port device
+  Configure([&] {
+    found = Scan(3);
+    Child<QPushButton>(Config(), "BoutConfigOk")->click();
+  });
+  EXPECT_EQ(found.size(), 3) << "the settings applied are in force though not stored";
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Files, SettingsFault,
+    ::testing::Values(SettingsCase{"Short", QByteArray(100, 'x'), false, TxtSettingsShortFile,
+                                   TxtSettingsShortFileSave, true},
+                      SettingsCase{"Garbled", Garbled(), false, TxtAppTitle, TxtAppTitle, false},
+                      SettingsCase{"ReadOnly", Rs485Record(), true, TxtSettingsOpenError,
+                                   TxtSettingsOpenError, true}),
+    [](const ::testing::TestParamInfo<SettingsCase> &info) { return std::string(info.param.name); });
+
+// Acquisition files that cannot be written: a missing folder stops the run
+// before it starts; a full disk or a file deleted mid-run is reported and
+// the run goes on, every line that could be written kept.
+struct FileCase {
+  const char *name;
+  bool startsRun;
+  // Run after tick 2 and after tick 3 of five (dir is the working folder).
+  std::function<void(const QString &dir, int tick)> midRun;
+  int linesKept;  // sample lines in run.txt at the end; -1: no file
+};
+void PrintTo(const FileCase &c, std::ostream *os) { *os << c.name; }
+
+class AcquisitionFileFault : public FaultSurvival, public ::testing::WithParamInterface<FileCase> {};
+
+TEST_P(AcquisitionFileFault, ReportedAndLinesKept) {
+  const FileCase &c = GetParam();
+  StartAndScan();
+  const QString real = Path("run.txt");
+  QString target = real;
+  if (!c.startsRun) target = Path("no/such/folder/run.txt");
+  if (c.midRun) {
+    // The run writes through a link that the test can turn elsewhere.
+    target = Path("link.txt");
+    ASSERT_TRUE(QFile::link(real, target));
+  }
+  const bool started = StartAcquisition(target);
+  ASSERT_EQ(started, c.startsRun);
+  if (!started) {
+    EXPECT_EQ(AskedWith(TxtAcqWriteProblem), 1);
+    EXPECT_EQ(AcquisitionFrame, nullptr);
+    EXPECT_TRUE(Child<QMenu>(FenetrePrincipale, "MenuSys")->menuAction()->isEnabled());
+    EXPECT_TRUE(Action("MenuAcquisition")->isEnabled());
+    ExpectResponsive();
+    return;
+  }
+  ASSERT_TRUE(RunTicks(5, [&](int tick) {
+    if (tick == 2 || tick == 3) c.midRun(QFileInfo(real).absolutePath(), tick);
+    if (tick == 5) Child<QPushButton>(AcquisitionFrame, "BoutStop")->click();
+  }));
+  EXPECT_GE(AskedWith(TxtAcqWriteProblem), 1);
+  EXPECT_EQ(AcquisitionFrame->TickCount(), 5) << "the run went on";
+  if (c.linesKept < 0) {
+    EXPECT_FALSE(QFileInfo::exists(real)) << "a deleted file is not made again behind the user's back";
+    EXPECT_EQ(AskedWith(TxtAcqWriteProblem), 3) << "one box per sample that could not be written";
+    ExpectResponsive();
+    return;
+  }
+  const QStringList lines = FileLines(real);
+  EXPECT_EQ(lines.size(), 6 + c.linesKept) << lines.join("\n").toStdString();
+  for (int k = 6; k < lines.size(); ++k)
+    EXPECT_EQ(lines[k].split('\t').size(), 4) << "whole lines only: " << lines[k].toStdString();
+  ExpectResponsive();
+}
+
+void Retarget(const QString &dir, const QString &to) {
+  QFile::remove(dir + "/link.txt");
+  QFile::link(to, dir + "/link.txt");
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Files, AcquisitionFileFault,
+    ::testing::Values(
+        FileCase{"MissingFolder", false, {}, 0},
+        // The disk is full for the third sample only.
+        FileCase{"FullDisk", true,
+                 [](const QString &dir, int tick) {
+                   Retarget(dir, tick == 2 ? "/dev/full" : dir + "/run.txt");
+                 },
+                 4},
+        // Deleted after the second sample.
+        FileCase{"DeletedMidRun", true,
+                 [](const QString &dir, int tick) {
+                   if (tick == 2) QFile::remove(dir + "/run.txt");
+                 },
+                 -1}),
+    [](const ::testing::TestParamInfo<FileCase> &info) { return std::string(info.param.name); });
+
+}  // namespace
+}  // namespace e2e
