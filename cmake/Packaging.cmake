@@ -9,6 +9,8 @@
 include(GNUInstallDirs)
 
 set(NIVELIX_PRIVATE_LIBDIR ${CMAKE_INSTALL_LIBDIR}/nivelix)
+# Named after the package, as Debian looks for it (not after the project).
+set(NIVELIX_DOCDIR ${CMAKE_INSTALL_DATAROOTDIR}/doc/nivelix)
 file(RELATIVE_PATH nivelix_bin_to_lib
      ${CMAKE_INSTALL_PREFIX}/${CMAKE_INSTALL_BINDIR} ${CMAKE_INSTALL_PREFIX}/${NIVELIX_PRIVATE_LIBDIR})
 
@@ -23,7 +25,10 @@ install(FILES packaging/nivelix3.desktop
         DESTINATION ${CMAKE_INSTALL_DATADIR}/applications COMPONENT program)
 install(FILES packaging/nivelix.svg
         DESTINATION ${CMAKE_INSTALL_DATADIR}/icons/hicolor/scalable/apps COMPONENT program)
-install(FILES README.md DESTINATION ${CMAKE_INSTALL_DOCDIR} COMPONENT program)
+install(FILES README.md docs/user-guide.md DESTINATION ${NIVELIX_DOCDIR} COMPONENT program)
+# The guide's pictures, beside it as its links expect them.
+install(DIRECTORY docs/screenshots DESTINATION ${NIVELIX_DOCDIR} COMPONENT program
+        FILES_MATCHING PATTERN "*.png")
 
 set(CPACK_PACKAGE_NAME nivelix)
 set(CPACK_PACKAGE_VENDOR "KORVALIS S.A.")

@@ -54,7 +54,8 @@ starts() {
 prefix="$tmp/prefix"
 cmake --install "$dir" --prefix "$prefix" >/dev/null
 for f in bin/nivelix3 bin/nivelix-sim lib/nivelix/libcom72500.so lib/nivelix/libcom72800.so \
-         share/applications/nivelix3.desktop share/icons/hicolor/scalable/apps/nivelix.svg; do
+         share/applications/nivelix3.desktop share/icons/hicolor/scalable/apps/nivelix.svg \
+         share/doc/nivelix/user-guide.md share/doc/nivelix/screenshots/main-window.png; do
   [ -e "$prefix/$f" ] || fail "cmake --install put no $f"
 done
 echo "ok: cmake --install puts the program, the simulator, both link libraries, desktop entry and icon"
