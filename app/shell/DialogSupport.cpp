@@ -2,11 +2,11 @@
 
 #include <QtMath>
 #include <QPushButton>
-#include <QScreen>
 #include <QTextBlock>
 #include <QTextEdit>
 #include <QVBoxLayout>
 
+#include "Placement.h"
 #include "langue.h"
 
 namespace {
@@ -78,15 +78,6 @@ void TFenetreSupport::BoutOKClick() { hide(); }
 
 void TFenetreSupport::showEvent(QShowEvent *e) {
   // Centred on the main window, but kept whole on its screen.
-  if (QWidget *owner = parentWidget()) {
-    QRect frame(QPoint(), frameGeometry().size());
-    frame.moveCenter(owner->frameGeometry().center());
-    if (const QScreen *screen = owner->screen()) {
-      const QRect room = screen->availableGeometry();
-      frame.moveLeft(qBound(room.left(), frame.left(), qMax(room.left(), room.right() - frame.width() + 1)));
-      frame.moveTop(qBound(room.top(), frame.top(), qMax(room.top(), room.bottom() - frame.height() + 1)));
-    }
-    move(frame.topLeft());
-  }
+  CentreOnOwner(this);
   QDialog::showEvent(e);
 }

@@ -3,10 +3,10 @@
 #include <QFrame>
 #include <QLabel>
 #include <QPushButton>
-#include <QScreen>
 #include <QVBoxLayout>
 
 #include "Illustrations.h"
+#include "Placement.h"
 #include "langue.h"
 
 namespace {
@@ -71,15 +71,6 @@ void TFenetreAPropos::BoutOKAproposClick() { hide(); }
 
 void TFenetreAPropos::showEvent(QShowEvent *e) {
   // Centred on the main window, but kept whole on its screen.
-  if (QWidget *owner = parentWidget()) {
-    QRect frame(QPoint(), frameGeometry().size());
-    frame.moveCenter(owner->frameGeometry().center());
-    if (const QScreen *screen = owner->screen()) {
-      const QRect room = screen->availableGeometry();
-      frame.moveLeft(qBound(room.left(), frame.left(), qMax(room.left(), room.right() - frame.width() + 1)));
-      frame.moveTop(qBound(room.top(), frame.top(), qMax(room.top(), room.bottom() - frame.height() + 1)));
-    }
-    move(frame.topLeft());
-  }
+  CentreOnOwner(this);
   QDialog::showEvent(e);
 }

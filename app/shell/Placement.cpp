@@ -1,0 +1,18 @@
+#include "Placement.h"
+
+#include <QRect>
+#include <QScreen>
+#include <QWidget>
+
+void CentreOnOwner(QWidget *window) {
+  QWidget *owner = window->parentWidget();
+  if (!owner) return;
+  QRect frame(QPoint(), window->frameGeometry().size());
+  frame.moveCenter(owner->frameGeometry().center());
+  if (const QScreen *screen = owner->screen()) {
+    const QRect room = screen->availableGeometry();
+    frame.moveLeft(qBound(room.left(), frame.left(), qMax(room.left(), room.right() - frame.width() + 1)));
+    frame.moveTop(qBound(room.top(), frame.top(), qMax(room.top(), room.bottom() - frame.height() + 1)));
+  }
+  window->move(frame.topLeft());
+}
