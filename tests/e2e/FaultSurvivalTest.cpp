@@ -9,7 +9,7 @@
 #include <sys/wait.h>
 
 #include <QFileInfo>
-#include <QStatusBar>
+#include <QRegularExpression>
 
 #include "E2eFixture.h"
 
@@ -289,6 +289,9 @@ TEST_P(SettingsFault, ProgramStartsAndFileIsNotLost) {
   Configure([&] {
     Child<QRadioButton>(Config(), "RadioEnvRS485")->click();
     Child<QComboBox>(Config(), "ComboNumCom")->setCurrentIndex(0);
+    // A damaged record's unit shows no selection: the user picks one.
+    auto *units = Child<QComboBox>(Config(), "ComboUnites");
+    if (units->currentIndex() < 0) units->setCurrentIndex(0);
     Child<QPushButton>(Config(), "BoutConfigOk")->click();
   });
   if (c.atApply == TxtAppTitle)
@@ -310,6 +313,11 @@ TEST_P(SettingsFault, ProgramStartsAndFileIsNotLost) {
     Child<QPushButton>(Config(), "BoutConfigOk")->click();
   });
   EXPECT_EQ(found.size(), 3) << "the settings applied are in force though not stored";
+  // The sensors read in the unit in force.
+  Child<QMenu>(FenetrePrincipale, "MenuAffiche")->actions()[0]->trigger();
+  const QString shown = NextReading(Panel(0));
+  EXPECT_TRUE(QRegularExpression(R"(^-?[0-9.,]+ (mRad|Deg|%|mm/m)$)").match(shown).hasMatch())
+      << shown.toStdString();
 }
 
 INSTANTIATE_TEST_SUITE_P(
