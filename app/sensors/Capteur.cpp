@@ -151,14 +151,14 @@ void TCapteur::SetConnected(bool flag) {
 }
 
 uint8_t TCapteur::OpenPort() {
-  return Guarded([&] { return LinkResultToCode(Com72800_OpenPort(Port)); });
+  return Guarded([&]() -> uint8_t { return LinkResultToCode(Com72800_OpenPort(Port)); });
 }
 
 void TCapteur::ClosePort() { Com72800_ClosePort(); }
 
 uint8_t TCapteur::ExchangeFrames(std::string &frame, int32_t expectedLength,
                                  int32_t &receivedCount) {
-  return Guarded([&] {
+  return Guarded([&]() -> uint8_t {
     char command[LINK_BUFFER_SIZE];
     char answer[LINK_BUFFER_SIZE] = {};
     CopyToLinkBuffer(frame, command);
@@ -176,13 +176,13 @@ uint8_t TCapteur::ExchangeFrames(std::string &frame, int32_t expectedLength,
 }
 
 uint8_t TCapteur::ReadAngle(double &angle) {
-  return Guarded([&] {
+  return Guarded([&]() -> uint8_t {
     return LinkResultToCode(Com72800_LitMesure(&angle, Port, Data.Protocol, Address()));
   });
 }
 
 uint8_t TCapteur::TestPresence() {
-  return Guarded([&] {
+  return Guarded([&]() -> uint8_t {
     return LinkResultToCode(Com72800_Presence(Port, Data.Protocol, Address()));
   });
 }
@@ -190,7 +190,7 @@ uint8_t TCapteur::TestPresence() {
 uint8_t TCapteur::GetStatusFlag() { return StatusFlag; }
 
 uint8_t TCapteur::WriteIdentifier(uint8_t id) {
-  return Guarded([&] {
+  return Guarded([&]() -> uint8_t {
     if (!Connected || id == Data.Identifier) return FailSuccess;
     const uint8_t failure = SendCommand("C2" + IntToHexBytes(id) + "00");
     // The sensor takes the identifier and may already listen at the new
@@ -200,7 +200,7 @@ uint8_t TCapteur::WriteIdentifier(uint8_t id) {
 }
 
 uint8_t TCapteur::WriteProtocol(uint8_t p) {
-  return Guarded([&] {
+  return Guarded([&]() -> uint8_t {
     if (!Connected || p == Data.Protocol) {
       Data.Protocol = p;
       return FailSuccess;
@@ -212,7 +212,7 @@ uint8_t TCapteur::WriteProtocol(uint8_t p) {
 }
 
 uint8_t TCapteur::WriteCommType(uint8_t t) {
-  return Guarded([&] {
+  return Guarded([&]() -> uint8_t {
     if (!Connected || t == Data.CommType) {
       Data.CommType = t;
       return FailSuccess;
@@ -224,7 +224,7 @@ uint8_t TCapteur::WriteCommType(uint8_t t) {
 }
 
 uint8_t TCapteur::WriteFilter(double f) {
-  return WhenConnected(Connected, [&] {
+  return WhenConnected(Connected, [&]() -> uint8_t {
     std::string code;
     if (!FamilyBFilterCode(f, code)) return FailConfiguration;
     if (!WriteTaken(SendCommand("DA" + code + "00"))) return FailMalformed;
@@ -238,8 +238,8 @@ uint8_t TCapteur::WriteFilter(double f) {
 
 uint8_t TCapteur::ReadIdentifier(int32_t &identifier) {
   return GuardedRead(
-      Connected, [&](std::string &answer) { return ReadRegister(RegIdentifier, answer); },
-      [&](const std::string &answer, uint8_t failure) {
+      Connected, [&](std::string &answer) -> uint8_t { return ReadRegister(RegIdentifier, answer); },
+      [&](const std::string &answer, uint8_t failure) -> uint8_t {
         int32_t byte = 0;
         if (!FirstByte(answer, byte)) return FailMalformed;
         identifier = byte;
@@ -249,8 +249,8 @@ uint8_t TCapteur::ReadIdentifier(int32_t &identifier) {
 
 uint8_t TCapteur::ReadFullScale(double &range) {
   return GuardedRead(
-      Connected, [&](std::string &answer) { return ReadRegister(RegRange, answer); },
-      [&](const std::string &answer, uint8_t failure) {
+      Connected, [&](std::string &answer) -> uint8_t { return ReadRegister(RegRange, answer); },
+      [&](const std::string &answer, uint8_t failure) -> uint8_t {
         int32_t code = 0;
         if (!FirstByte(answer, code)) {
           // No range code: a failed exchange tells why (and leaves the range as
@@ -267,8 +267,8 @@ uint8_t TCapteur::ReadFullScale(double &range) {
 
 uint8_t TCapteur::ReadFilter(double &frequency) {
   return GuardedRead(
-      Connected, [&](std::string &answer) { return ReadRegister(RegFilter, answer); },
-      [&](const std::string &answer, uint8_t failure) {
+      Connected, [&](std::string &answer) -> uint8_t { return ReadRegister(RegFilter, answer); },
+      [&](const std::string &answer, uint8_t failure) -> uint8_t {
         int32_t code = 0;
         if (!FirstByte(answer, code)) return FailMalformed;
         frequency = FamilyBFilterFrequency(code);
@@ -278,8 +278,8 @@ uint8_t TCapteur::ReadFilter(double &frequency) {
 
 uint8_t TCapteur::ReadCommType(uint8_t &type) {
   return GuardedRead(
-      Connected, [&](std::string &answer) { return ReadRegister(RegCommType, answer); },
-      [&](const std::string &answer, uint8_t failure) {
+      Connected, [&](std::string &answer) -> uint8_t { return ReadRegister(RegCommType, answer); },
+      [&](const std::string &answer, uint8_t failure) -> uint8_t {
         type = 1;
         if (answer.size() < 2) return FailMalformed;
         if (answer.compare(0, 2, "00") == 0) type = 0;
@@ -289,7 +289,7 @@ uint8_t TCapteur::ReadCommType(uint8_t &type) {
 
 uint8_t TCapteur::ReadReference(std::string &reference) {
   reference.clear();
-  return WhenConnected(Connected, [&] {
+  return WhenConnected(Connected, [&]() -> uint8_t {
     uint8_t result = FailSuccess;
     for (int k = 0; k < ReferenceRegisters; ++k) {
       std::string answer;
@@ -306,7 +306,7 @@ uint8_t TCapteur::ReadReference(std::string &reference) {
 
 uint8_t TCapteur::ReadSerialNumber(int32_t &serial) {
   serial = 0;
-  return WhenConnected(Connected, [&] {
+  return WhenConnected(Connected, [&]() -> uint8_t {
     std::string text;
     uint8_t result = FailSuccess;
     for (int k = 0; k < SerialNumberRegisters; ++k) {
@@ -352,7 +352,7 @@ uint8_t TCapteur::ReadAllSequence(bool withAnalogOut, int closings) {
     bool soft = false;
     uint8_t hard = FailSuccess;
     // Judges one read's result; false when it failed hard and the sequence stops.
-    const auto step = [&](uint8_t result) {
+    const auto step = [&](uint8_t result) -> uint8_t {
       if (result == FailConfiguration) soft = true;
       else if (result != FailSuccess) hard = result;
       return hard == FailSuccess;
@@ -383,7 +383,7 @@ uint8_t TCapteur::ReadAllSequence(bool withAnalogOut, int closings) {
 uint8_t TCapteur::ReadAll() { return ReadAllSequence(false, 1); }
 
 uint8_t TCapteur::WriteConfiguration(SensorData data) {
-  return Guarded([&] {
+  return Guarded([&]() -> uint8_t {
     const uint8_t opened = OpenPort();
     if (opened != FailSuccess) return opened;
     SetConnected(true);
@@ -397,7 +397,7 @@ uint8_t TCapteur::WriteConfiguration(SensorData data) {
     WaitMs(FamilyBStoreWaitMs);
     const uint8_t last = WriteIdentifier(static_cast<uint8_t>(data.Identifier & 0xFF));
     ClosePort();
-    return (partlyFailed && last == FailSuccess) ? FailMalformed : last;
+    return (partlyFailed && last == FailSuccess) ? uint8_t{FailMalformed} : last;
   });
 }
 

@@ -29,16 +29,19 @@
 #include <cstdint>
 #include <string>
 
-// Failure numbers with a meaning of their own in the sensor classes.
-constexpr uint8_t FailSuccess = 0;
-constexpr uint8_t FailMalformed = 2;
-constexpr uint8_t FailNotConnected = 7;
-constexpr uint8_t FailConfiguration = 8;
-constexpr uint8_t FailBadCoefficient = 9;
-// The link's own failures that the sensor classes look at.
-constexpr uint8_t FailPort = 1;          // link -2
-constexpr uint8_t FailNoAck = 3;         // link -4
-constexpr uint8_t FailNotConfirmed = 4;  // link -5
+// The failure numbers that the sensor classes give or look at by name (the
+// full table is at the top of this file). Operations return them as uint8_t,
+// the type every caller stores them in.
+enum FailureNumber : uint8_t {
+  FailSuccess = 0,
+  FailPort = 1,           // link -2
+  FailMalformed = 2,      // also link -3, no valid answer
+  FailNoAck = 3,          // link -4
+  FailNotConfirmed = 4,   // link -5
+  FailNotConnected = 7,
+  FailConfiguration = 8,
+  FailBadCoefficient = 9, // also link -9
+};
 
 // Longest reference a sensor can hold.
 constexpr std::size_t MaxReferenceLength = 40;

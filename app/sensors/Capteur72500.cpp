@@ -101,14 +101,14 @@ double FilterFromCoefficient(double y) {
 TCapteur72500::TCapteur72500() { Data.Family = 1; }
 
 uint8_t TCapteur72500::OpenPort() {
-  return Guarded([&] { return LinkResultToCode(Com72500_OpenPort(Port)); });
+  return Guarded([&]() -> uint8_t { return LinkResultToCode(Com72500_OpenPort(Port)); });
 }
 
 void TCapteur72500::ClosePort() { Com72500_ClosePort(); }
 
 uint8_t TCapteur72500::ExchangeFrames(std::string &frame, int32_t expectedLength,
                                       int32_t &receivedCount) {
-  return Guarded([&] {
+  return Guarded([&]() -> uint8_t {
     char command[LINK_BUFFER_SIZE];
     char answer[LINK_BUFFER_SIZE] = {};
     CopyToLinkBuffer(frame, command);
@@ -125,7 +125,7 @@ uint8_t TCapteur72500::ExchangeFrames(std::string &frame, int32_t expectedLength
 }
 
 uint8_t TCapteur72500::ReadAngle(double &angle) {
-  return Guarded([&] {
+  return Guarded([&]() -> uint8_t {
     const TLinkResult result = Com72500_LitMesure(&angle, Port, Data.Protocol, Address());
     if (result != LINK_OK) angle = 0.0;
     return LinkResultToCode(result);
@@ -133,7 +133,7 @@ uint8_t TCapteur72500::ReadAngle(double &angle) {
 }
 
 uint8_t TCapteur72500::TestPresence() {
-  return Guarded([&] {
+  return Guarded([&]() -> uint8_t {
     return LinkResultToCode(Com72500_Presence(Port, Data.Protocol, Address()));
   });
 }
@@ -164,7 +164,7 @@ uint8_t TCapteur72500::ReadWholeWords(uint8_t firstRegister, int words, std::str
 }
 
 uint8_t TCapteur72500::WriteIdentifier(uint8_t id) {
-  return Guarded([&] {
+  return Guarded([&]() -> uint8_t {
     if (!Connected) {
       Data.Identifier = id;
       return FailNotConnected;
@@ -178,7 +178,7 @@ uint8_t TCapteur72500::WriteIdentifier(uint8_t id) {
 }
 
 uint8_t TCapteur72500::WriteProtocol(uint8_t p) {
-  return Guarded([&] {
+  return Guarded([&]() -> uint8_t {
     if (!Connected) {
       Data.Protocol = p;
       return FailNotConnected;
@@ -194,7 +194,7 @@ uint8_t TCapteur72500::WriteProtocol(uint8_t p) {
 }
 
 uint8_t TCapteur72500::WriteCommType(uint8_t t) {
-  return Guarded([&] {
+  return Guarded([&]() -> uint8_t {
     if (!Connected) {
       Data.CommType = t;
       return FailNotConnected;
@@ -209,7 +209,7 @@ uint8_t TCapteur72500::WriteCommType(uint8_t t) {
 }
 
 uint8_t TCapteur72500::WriteFilter(double f) {
-  return Guarded([&] {
+  return Guarded([&]() -> uint8_t {
     if (!Connected) {
       Data.Filter = f;
       return FailNotConnected;
@@ -223,7 +223,7 @@ uint8_t TCapteur72500::WriteFilter(double f) {
 }
 
 uint8_t TCapteur72500::WriteAnalogOut(uint8_t value) {
-  return Guarded([&] {
+  return Guarded([&]() -> uint8_t {
     if (!Connected) {
       Data.AnalogOut = value;
       return FailNotConnected;
@@ -235,7 +235,7 @@ uint8_t TCapteur72500::WriteAnalogOut(uint8_t value) {
 }
 
 uint8_t TCapteur72500::WriteRegisters(std::string text, uint8_t firstRegister) {
-  return Guarded([&] {
+  return Guarded([&]() -> uint8_t {
     while (text.size() % 4 != 0) text += '0';
     uint8_t failure = FailSuccess;
     for (std::size_t i = 0; i < text.size() / 4 && failure == FailSuccess; ++i) {
@@ -250,8 +250,8 @@ uint8_t TCapteur72500::WriteRegisters(std::string text, uint8_t firstRegister) {
 uint8_t TCapteur72500::ReadIdentifier(int32_t &identifier) {
   if (!Connected) identifier = 0;
   return GuardedReadOk(
-      Connected, [&](std::string &answer) { return ReadWords(RegMode, 1, answer); },
-      [&](const std::string &answer) {
+      Connected, [&](std::string &answer) -> uint8_t { return ReadWords(RegMode, 1, answer); },
+      [&](const std::string &answer) -> uint8_t {
         identifier = HexToInt(LastTwo(answer));
         return FailSuccess;
       });
@@ -259,8 +259,8 @@ uint8_t TCapteur72500::ReadIdentifier(int32_t &identifier) {
 
 uint8_t TCapteur72500::ReadCommType(uint8_t &type) {
   return GuardedRead(
-      Connected, [&](std::string &answer) { return ReadWholeWords(RegMode, 1, answer); },
-      [&](const std::string &answer, uint8_t failure) {
+      Connected, [&](std::string &answer) -> uint8_t { return ReadWholeWords(RegMode, 1, answer); },
+      [&](const std::string &answer, uint8_t failure) -> uint8_t {
         type = 1;
         if (failure != FailSuccess) return failure;
         if (answer.compare(0, 2, "0F") == 0) type = 0;
@@ -270,8 +270,8 @@ uint8_t TCapteur72500::ReadCommType(uint8_t &type) {
 
 uint8_t TCapteur72500::ReadAnalogOut(uint8_t &value) {
   return GuardedRead(
-      Connected, [&](std::string &answer) { return ReadWholeWords(RegAnalogOut, 1, answer); },
-      [&](const std::string &answer, uint8_t failure) {
+      Connected, [&](std::string &answer) -> uint8_t { return ReadWholeWords(RegAnalogOut, 1, answer); },
+      [&](const std::string &answer, uint8_t failure) -> uint8_t {
         value = 0;
         if (failure != FailSuccess) return failure;
         if (answer.compare(0, 2, "00") == 0) value = 1;
@@ -281,8 +281,8 @@ uint8_t TCapteur72500::ReadAnalogOut(uint8_t &value) {
 
 uint8_t TCapteur72500::ReadFullScale(double &range) {
   return GuardedReadOk(
-      Connected, [&](std::string &answer) { return ReadWholeWords(RegRange, 2, answer); },
-      [&](const std::string &answer) {
+      Connected, [&](std::string &answer) -> uint8_t { return ReadWholeWords(RegRange, 2, answer); },
+      [&](const std::string &answer) -> uint8_t {
         const double k = Hex8ToFloat(answer);
         // Our own choice: a sensor without a range coefficient is taken as the
         // widest range, 70 degrees, in mRad like every other range (the value in
@@ -294,8 +294,8 @@ uint8_t TCapteur72500::ReadFullScale(double &range) {
 
 uint8_t TCapteur72500::ReadFilter(double &frequency) {
   return GuardedReadOk(
-      Connected, [&](std::string &answer) { return ReadWords(RegFilterY, 2, answer); },
-      [&](const std::string &answer) {
+      Connected, [&](std::string &answer) -> uint8_t { return ReadWords(RegFilterY, 2, answer); },
+      [&](const std::string &answer) -> uint8_t {
         const double y = Hex8ToFloat(answer);  // 0 for an answer that is not 8 digits
         if (y == 0.0) return FailMalformed;
         if (y <= -1.0) return FailBadCoefficient;
@@ -308,8 +308,8 @@ uint8_t TCapteur72500::ReadFilter(double &frequency) {
 
 uint8_t TCapteur72500::ReadReference(std::string &reference) {
   return GuardedRead(
-      Connected, [&](std::string &answer) { return ReadWholeWords(RegReference, 5, answer); },
-      [&](const std::string &answer, uint8_t failure) {
+      Connected, [&](std::string &answer) -> uint8_t { return ReadWholeWords(RegReference, 5, answer); },
+      [&](const std::string &answer, uint8_t failure) -> uint8_t {
         reference.clear();
         if (failure != FailSuccess) return failure;
         try {
@@ -324,8 +324,8 @@ uint8_t TCapteur72500::ReadReference(std::string &reference) {
 
 uint8_t TCapteur72500::ReadSerialNumber(int32_t &serial) {
   return GuardedRead(
-      Connected, [&](std::string &answer) { return ReadWholeWords(RegSerialNumber, 3, answer); },
-      [&](const std::string &answer, uint8_t failure) {
+      Connected, [&](std::string &answer) -> uint8_t { return ReadWholeWords(RegSerialNumber, 3, answer); },
+      [&](const std::string &answer, uint8_t failure) -> uint8_t {
         serial = 0;
         if (failure != FailSuccess) return failure;
         int32_t value = 0;
@@ -338,7 +338,7 @@ uint8_t TCapteur72500::ReadSerialNumber(int32_t &serial) {
 uint8_t TCapteur72500::ReadAll() { return ReadAllSequence(true, 2); }
 
 uint8_t TCapteur72500::WriteConfiguration(SensorData data) {
-  return Guarded([&] {
+  return Guarded([&]() -> uint8_t {
     SetConnected(true);
     const uint8_t opened = OpenPort();
     if (opened != FailSuccess) return opened;
@@ -359,6 +359,6 @@ uint8_t TCapteur72500::WriteConfiguration(SensorData data) {
     const uint8_t last = ExchangeFrames(closing, 4, received);
     // Held open, the port would lock the family B library out of a shared line.
     ClosePort();
-    return (partlyFailed && last == FailSuccess) ? FailMalformed : last;
+    return (partlyFailed && last == FailSuccess) ? uint8_t{FailMalformed} : last;
   });
 }

@@ -31,7 +31,7 @@ uint8_t Guarded(Body body) noexcept {
 // Guarded, for an operation that needs a connected sensor: 7 when it is not.
 template <class Body>
 uint8_t WhenConnected(bool connected, Body body) noexcept {
-  return Guarded([&]() -> uint8_t { return connected ? body() : FailNotConnected; });
+  return Guarded([&]() -> uint8_t { return connected ? body() : uint8_t{FailNotConnected}; });
 }
 
 // The guarded read every configuration field shares: 7 when the sensor is
