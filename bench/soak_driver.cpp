@@ -9,19 +9,13 @@
 // written, the message boxes and the memory used (resident set) at start and
 // end. Not a test: scripts/soak.sh runs it.
 //
-//   soak_driver [seconds=3600] [round seconds=300: half live, half acquisition] [corrupted share=0.01]
+//   soak_driver [seconds=3600] [round seconds=300: half live, half acquisition] [corrupted
+//   share=0.01]
 #include <fcntl.h>
+#include <malloc.h>
 #include <poll.h>
 #include <termios.h>
 #include <unistd.h>
-
-#include <atomic>
-#include <cstdio>
-#include <cstdlib>
-#include <functional>
-#include <random>
-#include <string>
-#include <thread>
 
 #include <QAction>
 #include <QApplication>
@@ -40,6 +34,13 @@
 #include <QTemporaryDir>
 #include <QThread>
 #include <QTimer>
+#include <atomic>
+#include <cstdio>
+#include <cstdlib>
+#include <functional>
+#include <random>
+#include <string>
+#include <thread>
 
 #include "AfficheAngle.h"
 #include "CadreAcquisition.h"
@@ -123,6 +124,10 @@ class CorruptingRelay {
   std::thread m_thread;
 };
 
+// Bytes the program holds on the heap: unlike the resident set, this does
+// not count freed memory that the allocator keeps for later.
+long HeapKiB() { return static_cast<long>(mallinfo2().uordblks / 1024); }
+
 long ResidentKiB() {
   QFile f("/proc/self/status");
   if (!f.open(QIODevice::ReadOnly)) return -1;
@@ -175,6 +180,10 @@ int main(int argc, char **argv) {
   const qint64 seconds = argc > 1 ? std::atoll(argv[1]) : 3600;
   const int phase = argc > 2 ? std::atoi(argv[2]) : 300;
   const double share = argc > 3 ? std::atof(argv[3]) : 0.01;
+  // NIVELIX_SOAK_PHASES=live or acquisition runs only that kind of phase,
+  // to tell which part a growth of memory comes from.
+  const QByteArray only = qgetenv("NIVELIX_SOAK_PHASES");
+  const bool live = only != "acquisition", acquisition = only != "live";
 
   QTemporaryDir work;
   QDir::setCurrent(work.path());
@@ -218,7 +227,8 @@ int main(int argc, char **argv) {
       auto *stop = Child<QPushButton>(FenetreConfig, "BoutStop");
       auto c = QObject::connect(Child<QProgressBar>(FenetreConfig, "BarreProgression"),
                                 &QProgressBar::valueChanged, [stop](int v) {
-                                  if (v >= 2) QMetaObject::invokeMethod(stop, "click", Qt::QueuedConnection);
+                                  if (v >= 2)
+                                    QMetaObject::invokeMethod(stop, "click", Qt::QueuedConnection);
                                 });
       Child<QPushButton>(FenetreConfig, "BoutScrute")->click();
       QObject::disconnect(c);
@@ -230,92 +240,105 @@ int main(int argc, char **argv) {
     return 1;
   }
 
-  const long rssStart = ResidentKiB();
+  const long rssStart = ResidentKiB(), heapStart = HeapKiB();
   long rssMax = rssStart;
   long readings = 0, errShown = 0, samples = 0, lines = 0, emptyFields = 0, chartPoints = 0;
   std::size_t chartBytes = 0;
   QElapsedTimer clock;
   clock.start();
-  std::printf("soak: %lld s, phases of %d s, %.2f %% of the sensors' bytes corrupted; start %ld KiB\n",
-              seconds, phase, share * 100, rssStart);
+  std::printf(
+      "soak: %lld s, phases of %d s, %.2f %% of the sensors' bytes corrupted; start %ld KiB\n",
+      seconds, phase, share * 100, rssStart);
   std::fflush(stdout);
 
   for (int round = 0; clock.elapsed() < seconds * 1000; ++round) {
     // Live reading: one panel per sensor.
-    QMenu *items = Child<QMenu>(FenetrePrincipale, "MenuAffiche");
-    for (QAction *item : items->actions()) item->trigger();
-    TListAfficheAngle &panels = FenetrePrincipale->Panels();
-    for (int i = 0; i < panels.Count(); ++i) {
-      TAfficheAngleCapteur *panel = panels.Item(i);
-      QObject::connect(panel, &TAfficheAngleCapteur::Lu, [&readings, &errShown, panel] {
-        ++readings;
-        errShown += panel->PanelAngle->text() == Langue(TxtErr);
-      });
-    }
-    const qint64 liveEnd = std::min<qint64>(clock.elapsed() + phase * 500LL, seconds * 1000);
-    RunFor([&] { return clock.elapsed() >= liveEnd; }, phase * 1000LL);
-    while (panels.Count() > 0) {
-      const int before = panels.Count();
-      panels.Item(0)->BoutStop->click();
-      RunFor([&] { return panels.Count() < before; }, 10000);
-      if (panels.Count() == before) {
-        std::fprintf(stderr, "soak: a panel did not stop\n");
-        return 1;
+    if (live) {
+      QMenu *items = Child<QMenu>(FenetrePrincipale, "MenuAffiche");
+      for (QAction *item : items->actions()) item->trigger();
+      TListAfficheAngle &panels = FenetrePrincipale->Panels();
+      for (int i = 0; i < panels.Count(); ++i) {
+        TAfficheAngleCapteur *panel = panels.Item(i);
+        QObject::connect(panel, &TAfficheAngleCapteur::Lu, [&readings, &errShown, panel] {
+          ++readings;
+          errShown += panel->PanelAngle->text() == Langue(TxtErr);
+        });
+      }
+      const qint64 liveEnd = std::min<qint64>(clock.elapsed() + phase * 500LL, seconds * 1000);
+      RunFor([&] { return clock.elapsed() >= liveEnd; }, phase * 1000LL);
+      while (panels.Count() > 0) {
+        const int before = panels.Count();
+        panels.Item(0)->BoutStop->click();
+        RunFor([&] { return panels.Count() < before; }, 10000);
+        if (panels.Count() == before) {
+          std::fprintf(stderr, "soak: a panel did not stop\n");
+          return 1;
+        }
       }
     }
     rssMax = std::max(rssMax, ResidentKiB());
     if (clock.elapsed() >= seconds * 1000) break;
-
-    // An acquisition of one sample a second for the other half of the phase.
-    const QString file = QDir(work.path()).filePath(QStringLiteral("soak-%1.txt").arg(round));
-    const int acquisitionMinutes = std::max(1, phase / 120);
-    InDialog(ConfigAcquisition, Action("MenuAcquisition"), [&] {
-      Child<QLineEdit>(ConfigAcquisition, "EditEnregistre")->setText(file);
-      Child<QComboBox>(ConfigAcquisition, "ListeUnitePeriode")->setCurrentIndex(UnitSecondes);
-      Child<QLineEdit>(ConfigAcquisition, "EditPeriode")->setText("1");
-      Child<QLineEdit>(ConfigAcquisition, "EditDureeMin")->setText(QString::number(acquisitionMinutes));
-      Child<QPushButton>(ConfigAcquisition, "BoutOK")->click();
-    });
-    if (!AcquisitionFrame || !AcquisitionFrame->Running()) {
-      std::fprintf(stderr, "soak: the acquisition did not start\n");
-      return 1;
-    }
-    RunFor([] { return !AcquisitionFrame->Running(); }, acquisitionMinutes * 60000LL + 60000);
-    if (AcquisitionFrame->Running()) Child<QPushButton>(AcquisitionFrame, "BoutStop")->click();
-    samples += AcquisitionFrame->TickCount();
-    chartPoints = 0;
-    chartBytes = 0;
-    for (int i = 0; TGraphAcquisition *series = AcquisitionFrame->Series(i); ++i) {
-      chartPoints += series->Samples();
-      chartBytes += series->MemoryBytes();
-    }
-    QFile f(file);
-    if (f.open(QIODevice::ReadOnly)) {
-      const QList<QByteArray> rows = f.readAll().split('\n');
-      for (int r = 6; r < rows.size(); ++r) {
-        if (rows[r].trimmed().isEmpty()) continue;
-        ++lines;
-        const QList<QByteArray> fields = rows[r].trimmed().split('\t');
-        for (int k = 1; k < fields.size(); ++k) emptyFields += fields[k].isEmpty();
-        emptyFields += 4 - static_cast<int>(fields.size());  // trailing empty fields trimmed away
+    if (acquisition) {
+      // An acquisition of one sample a second for the other half of the phase.
+      const QString file = QDir(work.path()).filePath(QStringLiteral("soak-%1.txt").arg(round));
+      const int acquisitionMinutes = std::max(1, phase / 120);
+      InDialog(ConfigAcquisition, Action("MenuAcquisition"), [&] {
+        Child<QLineEdit>(ConfigAcquisition, "EditEnregistre")->setText(file);
+        Child<QComboBox>(ConfigAcquisition, "ListeUnitePeriode")->setCurrentIndex(UnitSecondes);
+        Child<QLineEdit>(ConfigAcquisition, "EditPeriode")->setText("1");
+        Child<QLineEdit>(ConfigAcquisition, "EditDureeMin")
+            ->setText(QString::number(acquisitionMinutes));
+        Child<QPushButton>(ConfigAcquisition, "BoutOK")->click();
+      });
+      if (!AcquisitionFrame || !AcquisitionFrame->Running()) {
+        std::fprintf(stderr, "soak: the acquisition did not start\n");
+        return 1;
+      }
+      RunFor([] { return !AcquisitionFrame->Running(); }, acquisitionMinutes * 60000LL + 60000);
+      if (AcquisitionFrame->Running()) Child<QPushButton>(AcquisitionFrame, "BoutStop")->click();
+      samples += AcquisitionFrame->TickCount();
+      chartPoints = 0;
+      chartBytes = 0;
+      for (int i = 0; TGraphAcquisition *series = AcquisitionFrame->Series(i); ++i) {
+        chartPoints += series->Samples();
+        chartBytes += series->MemoryBytes();
+      }
+      QFile f(file);
+      if (f.open(QIODevice::ReadOnly)) {
+        const QList<QByteArray> rows = f.readAll().split('\n');
+        for (int r = 6; r < rows.size(); ++r) {
+          if (rows[r].trimmed().isEmpty()) continue;
+          ++lines;
+          const QList<QByteArray> fields = rows[r].trimmed().split('\t');
+          for (int k = 1; k < fields.size(); ++k) emptyFields += fields[k].isEmpty();
+          emptyFields += 4 - static_cast<int>(fields.size());  // trailing empty fields trimmed away
+        }
       }
     }
     rssMax = std::max(rssMax, ResidentKiB());
-    std::printf("soak: %5.0f s  live readings %ld (Err %ld)  samples %ld  lines %ld (empty fields %ld)  boxes %ld  RSS %ld KiB\n",
-                clock.elapsed() / 1000.0, readings, errShown, samples, lines, emptyFields, boxes, ResidentKiB());
+    std::printf(
+        "soak: %5.0f s  live readings %ld (Err %ld)  samples %ld  lines %ld (empty fields %ld)  "
+        "boxes %ld  RSS %ld KiB  heap %ld KiB\n",
+        clock.elapsed() / 1000.0, readings, errShown, samples, lines, emptyFields, boxes,
+        ResidentKiB(), HeapKiB());
     std::fflush(stdout);
   }
 
   const long rssEnd = ResidentKiB();
   std::printf("soak: done after %.0f s\n", clock.elapsed() / 1000.0);
-  std::printf("  live readings taken        %ld, shown as \"Err\" %ld (%.2f %%)\n", readings, errShown,
-              readings ? 100.0 * errShown / readings : 0.0);
-  std::printf("  acquisition samples        %ld, lines written %ld, empty fields %ld of %ld (%.2f %%)\n", samples,
-              lines, emptyFields, lines * 3, lines ? 100.0 * emptyFields / (lines * 3) : 0.0);
+  std::printf("  live readings taken        %ld, shown as \"Err\" %ld (%.2f %%)\n", readings,
+              errShown, readings ? 100.0 * errShown / readings : 0.0);
+  std::printf(
+      "  acquisition samples        %ld, lines written %ld, empty fields %ld of %ld (%.2f %%)\n",
+      samples, lines, emptyFields, lines * 3, lines ? 100.0 * emptyFields / (lines * 3) : 0.0);
   std::printf("  message boxes              %ld\n", boxes);
-  std::printf("  sensor bytes relayed       %ld, corrupted %ld\n", relay.Forwarded(), relay.Corrupted());
-  std::printf("  resident memory            start %ld KiB, end %ld KiB, peak %ld KiB; last chart %ld points, %zu bytes\n",
-              rssStart, rssEnd, rssMax, chartPoints, chartBytes);
+  std::printf("  sensor bytes relayed       %ld, corrupted %ld\n", relay.Forwarded(),
+              relay.Corrupted());
+  std::printf(
+      "  resident memory            start %ld KiB, end %ld KiB, peak %ld KiB; last chart %ld "
+      "points, %zu bytes\n",
+      rssStart, rssEnd, rssMax, chartPoints, chartBytes);
+  std::printf("  heap in use                start %ld KiB, end %ld KiB\n", heapStart, HeapKiB());
   const bool lost = lines != samples;
   if (lost) std::printf("  LINES LOST: %ld samples, %ld lines\n", samples, lines);
   DestroyWindows();
