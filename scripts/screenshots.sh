@@ -8,34 +8,15 @@
 #
 #   bash scripts/screenshots.sh [output folder]
 set -euo pipefail
-src="$(cd "$(dirname "$0")/.." && pwd)"
+source "$(dirname "$0")/xvfb-lib.sh"
 cd "$src"
 bash scripts/install-deps.sh
-dir="${NIVELIX_BUILD_DIR:-build}"
-cmake -S . -B "$dir" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
-cmake --build "$dir" --target nivelix3 nivelix-sim >/dev/null
+nivelix_build nivelix3 nivelix-sim
 out="$(mkdir -p "${1:-docs/screenshots}" && cd "${1:-docs/screenshots}" && pwd)"
 
-tmp="$(mktemp -d)"
-pids=()
-cleanup() {
-  for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null || true; done
-  wait 2>/dev/null || true
-  rm -rf "$tmp"
-}
-trap cleanup EXIT
-
-screen=99
-while [ -e "/tmp/.X11-unix/X$screen" ] || [ -e "/tmp/.X$screen-lock" ]; do screen=$((screen + 1)); done
-Xvfb ":$screen" -screen 0 1280x800x24 -nolisten tcp >"$tmp/xvfb.log" 2>&1 &
-pids+=($!)
-export DISPLAY=":$screen"
-for _ in $(seq 50); do xdotool getdisplaygeometry >/dev/null 2>&1 && break; sleep 0.1; done
-unset WAYLAND_DISPLAY QT_QPA_PLATFORM
-
-(cd "$tmp" && exec "$src/$dir/app/shell/nivelix3") >"$tmp/nivelix.log" 2>&1 &
-pids+=($!)
-main=$(timeout 20 xdotool search --sync --onlyvisible --name '^Nivelix v' | head -1)
+nivelix_workdir
+nivelix_start_xvfb 1280x800
+nivelix_start_program
 xdotool windowmove --sync "$main" 40 30
 xdotool windowfocus --sync "$main"
 sleep 0.5
@@ -86,31 +67,9 @@ sleep 0.3
 # chosen in Sensor > Sensor reading.
 kill "${pids[1]}" 2>/dev/null || true
 wait "${pids[1]}" 2>/dev/null || true
-short_string() {  # one length byte, the text, zeros up to 256 bytes
-  local n=${#1}
-  printf "\\$(printf %03o "$n")"
-  printf '%s' "$1"
-  head -c $((255 - n)) /dev/zero
-}
-LC_ALL=C
-{
-  printf '\xff\x00\x00\x00\x01\x00\x00\x00\x00'  # reserved 255, COM1, RS485
-  short_string "Courier New"
-  printf '\x00\x00\x00\x24\x00\x00\x00\x01'       # padding, 36 pixels, "Deg"
-  short_string "$tmp/Acquisition.txt"
-  printf '\x02\x00\x00'                               # year/month/day, padding
-} >"$tmp/ruzazazo.cfg"
-[ "$(stat -c %s "$tmp/ruzazazo.cfg")" -eq 532 ] || { echo "bad settings record" >&2; exit 1; }
-
-"$src/$dir/sim/nivelix-sim" --rs485 --sensor a:3 --sensor a:200 --sensor b:7 \
-  --angle sine:12.5:40:20 --link "$tmp/com1" </dev/null >"$tmp/sim.log" 2>&1 &
-pids+=($!)
-for _ in $(seq 50); do [ -e "$tmp/com1" ] && break; sleep 0.1; done
-export NIVELIX_COM1="$tmp/com1"
-
-(cd "$tmp" && exec "$src/$dir/app/shell/nivelix3") >"$tmp/nivelix.log" 2>&1 &
-pids+=($!)
-main=$(timeout 20 xdotool search --sync --onlyvisible --name '^Nivelix v' | head -1)
+nivelix_settings "$work" 0 1 "Courier New" 2 1 36
+nivelix_start_sim "$work/com1" --rs485 --sensor a:3 --sensor a:200 --sensor b:7 --angle sine:12.5:40:20
+nivelix_start_program
 xdotool windowsize --sync "$main" 528 383 windowmove --sync "$main" 40 30
 xdotool windowfocus --sync "$main"
 sleep 0.5

@@ -1,0 +1,99 @@
+# Sourced by the scripts that run the real program on a virtual screen
+# (Xvfb) against nivelix-sim: what each of them needs to start the pieces
+# and to clean up after them. Every function stops the script on failure.
+#
+#   source "$(dirname "$0")/xvfb-lib.sh"
+#   nivelix_build nivelix3 nivelix-sim   # src, dir, program, sim
+#   nivelix_workdir                      # work (removed at exit), pids
+#   nivelix_settings "$work" ...         # a settings file for the run
+#   nivelix_start_sim "$work/com1" --rs485 --sensor a:3 ...
+#   nivelix_start_xvfb 1024x768
+#   nivelix_start_program                # main: the main window's id
+
+src="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
+dir="${NIVELIX_BUILD_DIR:-build}"
+case "$dir" in /*) build="$dir" ;; *) build="$src/$dir" ;; esac
+program="$build/app/shell/nivelix3"
+sim="$build/sim/nivelix-sim"
+
+# Configures the build folder if it is new and builds the given targets.
+nivelix_build() {
+  [ -f "$build/CMakeCache.txt" ] ||
+    cmake -S "$src" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+  cmake --build "$build" --target "$@" >/dev/null
+}
+
+# A temporary working folder; it and every process added to pids go at exit.
+nivelix_workdir() {
+  work="$(mktemp -d)"
+  pids=()
+  trap nivelix_cleanup EXIT
+}
+nivelix_cleanup() {
+  for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null || true; done
+  wait 2>/dev/null || true
+  rm -rf "$work"
+}
+
+# Writes FOLDER/ruzazazo.cfg as the program would have saved it:
+#   nivelix_settings FOLDER LINK UNIT FONT DATES RECORDS [HEIGHT]
+# LINK 0 RS485 / 1 RS232 on COM1; UNIT 0 mRad, 1 Deg, 2 %, 3 mm/m; the
+# display font FONT at HEIGHT pixels (54 when not given); the acquisition file FOLDER/Acquisition.txt;
+# DATES 0 day/month/year, 1 month/day/year, 2 year/month/day; RECORDS copies
+# of the record (1 as at a first start, 2 after an apply).
+nivelix_settings() {
+  python3 - "$@" <<'PY'
+import struct, sys
+folder, link, unit, font = sys.argv[1], int(sys.argv[2]), int(sys.argv[3]), sys.argv[4]
+date_order, records = int(sys.argv[5]), int(sys.argv[6])
+height = int(sys.argv[7]) if len(sys.argv) > 7 else 54
+def short(text):
+    b = text.encode()[:255]
+    return bytes([len(b)]) + b + bytes(255 - len(b))
+record = (struct.pack('<iiB', 255, 1, link) + short(font) + bytes(3) +
+          struct.pack('<iB', height, unit) + short(folder + '/Acquisition.txt') + bytes([date_order]) + bytes(2))
+assert len(record) == 532
+open(folder + '/ruzazazo.cfg', 'wb').write(record * records)
+PY
+}
+
+# Starts nivelix-sim on LINK with the given arguments and points COM1 at it.
+nivelix_start_sim() {
+  local link="$1"
+  shift
+  "$sim" "$@" --link "$link" </dev/null >"$work/sim.log" 2>&1 &
+  pids+=($!)
+  for _ in $(seq 50); do [ -e "$link" ] && break; sleep 0.1; done
+  [ -e "$link" ] || { echo "nivelix-sim did not start:" >&2; cat "$work/sim.log" >&2; exit 1; }
+  export NIVELIX_COM1="$link"
+}
+
+# Starts Xvfb of size WxH on the first free display and makes it this
+# script's display.
+nivelix_start_xvfb() {
+  local screen=99
+  while [ -e "/tmp/.X11-unix/X$screen" ] || [ -e "/tmp/.X$screen-lock" ]; do screen=$((screen + 1)); done
+  Xvfb ":$screen" -screen 0 "${1:-1024x768}x24" -nolisten tcp >"$work/xvfb.log" 2>&1 &
+  pids+=($!)
+  export DISPLAY=":$screen"
+  for _ in $(seq 50); do xdotool getdisplaygeometry >/dev/null 2>&1 && break; sleep 0.1; done
+  unset WAYLAND_DISPLAY QT_QPA_PLATFORM
+}
+
+# The id of the first visible window whose title matches; waits up to 30 s.
+wait_window() {
+  timeout 30 xdotool search --sync --onlyvisible --name "$1" | head -1
+}
+
+# There is no window manager: input focus is given directly.
+focus() {
+  timeout 5 xdotool windowfocus --sync "$1" || xdotool windowfocus "$1"
+}
+
+# Starts the program in the working folder and waits for its main window.
+nivelix_start_program() {
+  (cd "$work" && exec "$program") >"$work/nivelix.log" 2>&1 &
+  pids+=($!)
+  main=$(wait_window '^Nivelix v')
+  [ -n "$main" ] || { echo "Nivelix did not show its main window:" >&2; cat "$work/nivelix.log" >&2; exit 1; }
+}
