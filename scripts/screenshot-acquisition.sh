@@ -28,25 +28,7 @@ xdotool windowmove "$main" 20 20
 focus "$main"
 sleep 0.5
 
-# System > Configuration, the Sensors page, Scan (a click: its mnemonic is
-# shared with the page's tab), then Apply, which the dialog takes when the
-# scan has ended.
-xdotool key --clearmodifiers alt+s c
-config=$(wait_window '^Configuration')
-focus "$config"
-xdotool key --clearmodifiers alt+s
-sleep 0.5
-xdotool mousemove --window "$config" 311 66 click 1
-sleep 1
-xdotool key --clearmodifiers alt+a
-for _ in $(seq 300); do
-  xdotool search --onlyvisible --name '^Configuration' >/dev/null 2>&1 || break
-  sleep 0.5
-done
-if xdotool search --onlyvisible --name '^Configuration' >/dev/null 2>&1; then
-  echo "The scan did not end" >&2
-  exit 1
-fi
+nivelix_scan_and_apply
 
 # The simulated sensors all walk the same random steps, one per reading:
 # reading the first two live for a while first sets their curves apart.

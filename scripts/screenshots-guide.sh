@@ -38,23 +38,7 @@ xdotool windowmove "$main" 20 20
 focus "$main"
 sleep 0.5
 
-# System > Configuration, Sensors page, Scan, Apply (taken when the scan ends).
-xdotool key --clearmodifiers alt+s c
-config=$(wait_window '^Configuration')
-focus "$config"
-xdotool key --clearmodifiers alt+s
-sleep 0.5
-xdotool mousemove --window "$config" 311 66 click 1
-sleep 1
-xdotool key --clearmodifiers alt+a
-for _ in $(seq 300); do
-  xdotool search --onlyvisible --name '^Configuration' >/dev/null 2>&1 || break
-  sleep 0.5
-done
-if xdotool search --onlyvisible --name '^Configuration' >/dev/null 2>&1; then
-  echo "The scan did not end" >&2
-  exit 1
-fi
+nivelix_scan_and_apply
 
 # Sensor > Acquisition: period 1 s typed, the dialog saved, OK.
 focus "$main"

@@ -97,3 +97,25 @@ nivelix_start_program() {
   main=$(wait_window '^Nivelix v')
   [ -n "$main" ] || { echo "Nivelix did not show its main window:" >&2; cat "$work/nivelix.log" >&2; exit 1; }
 }
+
+# System > Configuration, the Sensors page, Scan (a click: its mnemonic is
+# shared with the page's tab), then Apply, which the dialog takes when the
+# scan has ended. Stops the script when the dialog is still open after
+# 150 s (a whole RS485 sweep takes about 75 s).
+nivelix_scan_and_apply() {
+  focus "$main"
+  xdotool key --clearmodifiers alt+s c
+  config=$(wait_window '^Configuration')
+  focus "$config"
+  xdotool key --clearmodifiers alt+s
+  sleep 0.5
+  xdotool mousemove --window "$config" 311 66 click 1
+  sleep 1
+  xdotool key --clearmodifiers alt+a
+  for _ in $(seq 300); do
+    xdotool search --onlyvisible --name '^Configuration' >/dev/null 2>&1 || return 0
+    sleep 0.5
+  done
+  echo "The scan did not end" >&2
+  exit 1
+}
