@@ -78,7 +78,7 @@ TFrameAcquisition::TFrameAcquisition(QWidget *parent, const TConfigAcquisition *
   // A settings file can hold a unit the program does not know; its readings
   // would then all be written as empty fields. They are recorded in mRad, the
   // unit the sensors give, and the file's header says so.
-  m_unit = Settings.AngleUnit <= UnitMmPerM ? int(Settings.AngleUnit) : int(UnitMRad);
+  m_unit = DisplayUnit();
   m_clock = [] { return QDateTime::currentDateTime(); };
   CreateControls();
   CreateChart();

@@ -162,7 +162,7 @@ void TAfficheAngleCapteur::TimerTimer() {
     PanelAngle->setText(Langue(TxtErr));
   } else {
     PanelAngle->setText(QString::fromStdString(
-        FormatAngleWithUnit(RangeClass(m_sensor->Data.FullScale), Settings.AngleUnit,
+        FormatAngleWithUnit(RangeClass(m_sensor->Data.FullScale), DisplayUnit(),
                             m_sensor->Data.Family, m_lastAngle - m_zeroOffset)));
   }
   Timer->start(TimerInterval);

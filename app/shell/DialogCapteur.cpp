@@ -309,7 +309,7 @@ void TFenetreCapteur::FillControls() {
   m_noSerie->setText(QString::number(m_sensor->Data.SerialNumber));
   const double range = m_editedData.FullScale;
   m_etMesure->setText(
-      FromUtf8(FormatAngleWithUnit(RangeClass(range), Settings.AngleUnit, m_editedData.Family, range)));
+      FromUtf8(FormatAngleWithUnit(RangeClass(range), DisplayUnit(), m_editedData.Family, range)));
   m_radioAnaOut->setVisible(m_editedData.Family == FamilyA);
   // Selecting runs the change handlers with values equal to EditedData.
   if (m_editedData.Protocol == ProtocolRs232)

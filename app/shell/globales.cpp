@@ -11,6 +11,7 @@
 #include <QStringEncoder>
 
 #include "Messages.h"
+#include "UtilCapt.h"
 #include "langue.h"
 
 SettingsRecord Settings{};
@@ -240,4 +241,8 @@ bool TSettingsSave::WriteRecords() {
 bool SaveSettings() {
   TSettingsSave save;
   return save.ReadPrevious() && save.WriteRecords();
+}
+
+uint8_t DisplayUnit() {
+  return Settings.AngleUnit <= UnitMmPerM ? Settings.AngleUnit : uint8_t{UnitMRad};
 }

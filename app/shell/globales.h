@@ -62,6 +62,11 @@ QString ShortStringText(const ShortString &s);
 // text keeps whatever it held.
 void SetShortStringText(ShortString &s, const QString &text);
 
+// The unit in which angles are shown and recorded: AngleUnit of Settings,
+// or mRad where a damaged file holds an index that no unit has, so that
+// angles are never shown blank or recorded as empty fields.
+uint8_t DisplayUnit();
+
 // The settings in force, read by every part of the program.
 extern SettingsRecord Settings;
 // The configuration dialog's working copy; only that dialog writes it.

@@ -55,6 +55,8 @@ TEST_F(Panel, ShowsTheAngleInEachUnitWithTheDecimalsOfFamilyAndRange) {
   const UnitRow rows[] = {
       {1, 0, "12.30 mRad"}, {1, 1, "0.705 Deg"}, {1, 2, "1.230 %"}, {1, 3, "12.30 mm/m"},
       {0, 0, "12.3 mRad"},  {0, 1, "0.70 Deg"},  {0, 2, "1.23 %"},  {0, 3, "12.3 mm/m"},
+      // A damaged settings file's unit: the angle in mRad rather than blank.
+      {1, 65, "12.30 mRad"},
   };
   TCapteur *a = Sensor(1, 1, 523.599);
   TCapteur *b = Sensor(0, 2, 523.599);
