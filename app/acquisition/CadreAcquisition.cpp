@@ -25,6 +25,7 @@
 #include "Messages.h"
 #include "UtilCapt.h"
 #include "globales.h"
+#include "Icones.h"
 #include "langue.h"
 
 namespace {
@@ -142,10 +143,10 @@ void TFrameAcquisition::CreateControls() {
   layout->addWidget(m_splitter1);
 
   // The buttons lie over the chart's top left corner.
-  m_boutStop = new QPushButton(style()->standardIcon(QStyle::SP_MediaStop), Langue(TxtAcqStop),
+  m_boutStop = new QPushButton(SharedStandardIcon(QStyle::SP_MediaStop), Langue(TxtAcqStop),
                                m_graphique);
   m_boutStop->setObjectName("BoutStop");
-  m_boutImprime = new QPushButton(style()->standardIcon(QStyle::SP_FileDialogDetailedView),
+  m_boutImprime = new QPushButton(SharedStandardIcon(QStyle::SP_FileDialogDetailedView),
                                   Langue(TxtAcqPrint), m_graphique);
   m_boutImprime->setObjectName("BoutImprime");
   int x = 8;

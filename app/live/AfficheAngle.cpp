@@ -20,6 +20,7 @@
 #include "UtilCapt.h"
 #include "WmPanelStop.h"
 #include "globales.h"
+#include "Icones.h"
 #include "langue.h"
 
 namespace {
@@ -108,7 +109,7 @@ TAfficheAngleCapteur::TAfficheAngleCapteur(QWidget *parent, TCapteur *sensor, in
   BoiteReset->setObjectName(QStringLiteral("BoiteReset"));
   BoiteReset->setChecked(false);
 
-  BoutStop = new QPushButton(style()->standardIcon(QStyle::SP_DialogNoButton), QString(), this);
+  BoutStop = new QPushButton(SharedStandardIcon(QStyle::SP_DialogNoButton), QString(), this);
   BoutStop->setObjectName(QStringLiteral("BoutStop"));
 
   Timer = new QTimer(this);

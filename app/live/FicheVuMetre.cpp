@@ -8,6 +8,7 @@
 #include <QPushButton>
 #include <QStyle>
 
+#include "Icones.h"
 #include "langue.h"
 
 namespace {
@@ -100,7 +101,7 @@ TVuMetre::TVuMetre(QWidget *owner)
   labelFont.setPixelSize(17);
   LabelExplication->setFont(labelFont);
 
-  BoutFerme = new QPushButton(style()->standardIcon(QStyle::SP_DialogCloseButton),
+  BoutFerme = new QPushButton(SharedStandardIcon(QStyle::SP_DialogCloseButton),
                               Langue(TxtFermer), BarreBoutons);
   BoutFerme->setObjectName(QStringLiteral("BoutFerme"));
   BoutFerme->setAccessibleName(Langue(TxtFermer).remove(QLatin1Char('&')));
