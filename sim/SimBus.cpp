@@ -437,6 +437,10 @@ struct SimBus::Impl {
   }
 
   void Record(double timeMs, bool fromHost, uint8_t byte) {
+    // Past twice TraceKeep the older half goes: amortized, each byte is
+    // moved once.
+    if (trace.size() >= 2 * SimBus::TraceKeep)
+      trace.erase(trace.begin(), trace.end() - SimBus::TraceKeep);
     trace.push_back({timeMs, fromHost, byte});
     if (verbose)
       std::fprintf(stderr, "%11.3f ms  %s  %02X\n", timeMs, fromHost ? "host   ->" : "sensor <-", byte);

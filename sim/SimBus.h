@@ -26,6 +26,7 @@
 #ifndef NIVELIX_SIMBUS_H
 #define NIVELIX_SIMBUS_H
 
+#include <cstddef>
 #include <cstdint>
 #include <memory>
 #include <mutex>
@@ -184,7 +185,10 @@ class SimBus {
   // when no pseudo-terminal can be had.
   void Replug();
 
-  // Every byte since creation or the last ClearTrace, in time order.
+  // Every byte since creation or the last ClearTrace, in time order; of a
+  // simulator left running for days, the most recent bytes only (at least
+  // TraceKeep of them), so that its memory stays bounded.
+  static constexpr std::size_t TraceKeep = std::size_t{1} << 20;
   std::vector<TraceEntry> Trace() const;
   void ClearTrace();
 
