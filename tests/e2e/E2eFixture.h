@@ -49,6 +49,7 @@
 #include "ListeAfficheAngle.h"
 #include "ListeCapteurs.h"
 #include "Messages.h"
+#include "QtWait.h"
 #include "SimFixture.h"
 #include "ThreadSec.h"
 #include "dialogconfig.h"
@@ -56,22 +57,10 @@
 #include "langue.h"
 #include "principale.h"
 
-inline void PrintTo(const QString &s, std::ostream *os) { *os << '"' << s.toStdString() << '"'; }
 
 namespace e2e {
 
-// Runs the event loop, deferred deletions included, until done() or ms ran out.
-inline bool WaitUntil(const std::function<bool()> &done, int ms) {
-  QElapsedTimer clock;
-  clock.start();
-  while (!done()) {
-    if (clock.elapsed() > ms) return false;
-    QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
-    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
-    QThread::msleep(2);
-  }
-  return true;
-}
+using ::WaitUntil;
 
 template <class W>
 W *Child(const QObject *parent, const char *name) {

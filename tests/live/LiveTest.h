@@ -25,28 +25,16 @@
 #include "DefCom72500.h"
 #include "DefCom72800.h"
 #include "ListeAfficheAngle.h"
+#include "QtWait.h"
 #include "SimFixture.h"
 #include "ThreadSec.h"
 #include "WmPanelStop.h"
 #include "globales.h"
 
-// Readable QString values in failure messages.
-inline void PrintTo(const QString &s, std::ostream *os) { *os << '"' << s.toStdString() << '"'; }
 
 namespace live_test {
 
-// Runs the event loop, deferred deletions included, until done() or ms ran out.
-inline bool WaitUntil(const std::function<bool()> &done, int ms) {
-  QElapsedTimer clock;
-  clock.start();
-  while (!done()) {
-    if (clock.elapsed() > ms) return false;
-    QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
-    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
-    QThread::msleep(2);
-  }
-  return true;
-}
+using ::WaitUntil;
 
 inline void RunFor(int ms) {
   WaitUntil([] { return false; }, ms);
