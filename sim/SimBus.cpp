@@ -21,6 +21,7 @@
 #include <algorithm>
 #include <array>
 #include <chrono>
+#include <condition_variable>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -391,6 +392,10 @@ struct SimBus::Impl {
   int master = -1;
   int slave = -1;  // kept open so the master never sees a hang-up between the host's opens
   int wakeRead = -1, wakeWrite = -1;
+  // Counts the thread's returns from its wait on the line, so that a closing
+  // can wait for the thread to let go of the old master (see HangUpNow).
+  unsigned long pollReturns = 0;
+  std::condition_variable polled;
   std::string slavePath;
   std::vector<int> pointedComs;  // the NIVELIX_COM<n> that name slavePath
   bool unplugged = false;
@@ -444,6 +449,17 @@ struct SimBus::Impl {
     trace.push_back({timeMs, fromHost, byte});
     if (verbose)
       std::fprintf(stderr, "%11.3f ms  %s  %02X\n", timeMs, fromHost ? "host   ->" : "sensor <-", byte);
+  }
+
+  // Closing the master while the thread waits on it in ppoll only drops the
+  // descriptor: the kernel keeps the file, and the host sees no hang-up,
+  // until that wait ends. Wakes the thread and waits for it to come back, so
+  // that the line has hung up when this returns. Called with lock held on mu.
+  void HangUpNow(std::unique_lock<std::mutex> &lock) {
+    CloseMaster();
+    const unsigned long seen = pollReturns;
+    Wake();
+    polled.wait(lock, [&] { return pollReturns != seen || !running; });
   }
 
   void CloseMaster() {
@@ -652,6 +668,8 @@ struct SimBus::Impl {
       }
       const int ready = ppoll(fds, fd >= 0 ? 2 : 1, timeout, nullptr);
       lock.lock();
+      ++pollReturns;
+      polled.notify_all();
       if (ready <= 0) continue;
       if (fds[0].revents & POLLIN) {
         char drain[64];
@@ -785,11 +803,8 @@ void SimBus::PowerCycle(int sensor) {
 }
 
 void SimBus::Unplug() {
-  {
-    std::lock_guard<std::mutex> lock(impl_->mu);
-    impl_->CloseMaster();
-  }
-  impl_->Wake();
+  std::unique_lock<std::mutex> lock(impl_->mu);
+  impl_->HangUpNow(lock);
 }
 
 void SimBus::Replug() {
@@ -797,8 +812,8 @@ void SimBus::Replug() {
   std::string name;
   OpenLine(master, slave, name);
   {
-    std::lock_guard<std::mutex> lock(impl_->mu);
-    impl_->CloseMaster();
+    std::unique_lock<std::mutex> lock(impl_->mu);
+    if (!impl_->unplugged) impl_->HangUpNow(lock);
     impl_->master = master;
     impl_->slave = slave;
     impl_->slavePath = name;
