@@ -43,6 +43,7 @@
 #include <thread>
 
 #include "AfficheAngle.h"
+#include "QtWait.h"
 #include "CadreAcquisition.h"
 #include "DialogConfigAcqu.h"
 #include "GraphAcquisition.h"
@@ -140,16 +141,6 @@ long ResidentKiB() {
   return -1;
 }
 
-void RunFor(const std::function<bool()> &done, qint64 ms) {
-  QElapsedTimer clock;
-  clock.start();
-  while (!done() && clock.elapsed() < ms) {
-    QCoreApplication::processEvents(QEventLoop::AllEvents, 50);
-    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
-    QThread::msleep(5);
-  }
-}
-
 template <class W>
 W *Child(const QObject *parent, const char *name) {
   W *w = parent->findChild<W *>(QString::fromLatin1(name));
@@ -162,15 +153,7 @@ W *Child(const QObject *parent, const char *name) {
 
 // Runs body from the event loop of dialog's exec(), opened by action.
 void InDialog(QWidget *dialog, QAction *action, const std::function<void()> &body) {
-  auto *poll = new QTimer;
-  poll->setInterval(10);
-  QObject::connect(poll, &QTimer::timeout, [poll, dialog, body] {
-    if (!dialog->isVisible()) return;
-    poll->stop();
-    poll->deleteLater();
-    body();
-  });
-  poll->start();
+  WhenShown(dialog, body);
   action->trigger();
 }
 
@@ -269,11 +252,11 @@ int main(int argc, char **argv) {
         });
       }
       const qint64 liveEnd = std::min<qint64>(clock.elapsed() + phase * 500LL, seconds * 1000);
-      RunFor([&] { return clock.elapsed() >= liveEnd; }, phase * 1000LL);
+      WaitUntil([&] { return clock.elapsed() >= liveEnd; }, phase * 1000LL);
       while (panels.Count() > 0) {
         const int before = panels.Count();
         panels.Item(0)->BoutStop->click();
-        RunFor([&] { return panels.Count() < before; }, 10000);
+        WaitUntil([&] { return panels.Count() < before; }, 10000);
         if (panels.Count() == before) {
           std::fprintf(stderr, "soak: a panel did not stop\n");
           return 1;
@@ -298,7 +281,7 @@ int main(int argc, char **argv) {
         std::fprintf(stderr, "soak: the acquisition did not start\n");
         return 1;
       }
-      RunFor([] { return !AcquisitionFrame->Running(); }, acquisitionMinutes * 60000LL + 60000);
+      WaitUntil([] { return !AcquisitionFrame->Running(); }, acquisitionMinutes * 60000LL + 60000);
       if (AcquisitionFrame->Running()) Child<QPushButton>(AcquisitionFrame, "BoutStop")->click();
       samples += AcquisitionFrame->TickCount();
       chartPoints = 0;

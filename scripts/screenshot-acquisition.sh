@@ -22,11 +22,7 @@ nivelix_settings "$work" 0 0 "DejaVu Sans" 0 2
 nivelix_start_sim "$work/com1" --rs485 --sensor a:3 --sensor a:200 --sensor b:7 --angle walk:0:25
 nivelix_start_xvfb 1024x768
 nivelix_start_program
-
-xdotool windowsize "$main" 960 640
-xdotool windowmove "$main" 20 20
-focus "$main"
-sleep 0.5
+nivelix_place_main 960 640 20 20
 
 nivelix_scan_and_apply
 

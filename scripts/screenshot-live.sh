@@ -21,7 +21,7 @@ nivelix_settings "$work" 0 0 "DejaVu Sans" 0 2
 nivelix_start_sim "$work/com1" --rs485 --sensor a:3 --sensor a:200 --sensor b:7 --angle walk:40:12
 nivelix_start_xvfb 1024x768
 nivelix_start_program
-xdotool windowsize "$main" 600 740 windowmove "$main" 0 0 windowfocus --sync "$main"
+nivelix_place_main 600 740 0 0
 sleep 0.5
 
 # System > Configuration, Scan, Apply (taken when the scan ends).

@@ -9,6 +9,7 @@
 #   nivelix_start_sim "$work/com1" --rs485 --sensor a:3 ...
 #   nivelix_start_xvfb 1024x768
 #   nivelix_start_program                # main: the main window's id
+#   nivelix_place_main 960 640 20 20
 
 src="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 dir="${NIVELIX_BUILD_DIR:-build}"
@@ -96,6 +97,15 @@ nivelix_start_program() {
   pids+=($!)
   main=$(wait_window '^Nivelix v')
   [ -n "$main" ] || { echo "Nivelix did not show its main window:" >&2; cat "$work/nivelix.log" >&2; exit 1; }
+}
+
+# Sizes and places the main window (width height x y), focuses it and lets
+# it settle before the first keys.
+nivelix_place_main() {
+  xdotool windowsize "$main" "$1" "$2"
+  xdotool windowmove "$main" "$3" "$4"
+  focus "$main"
+  sleep 0.5
 }
 
 # System > Configuration, the Sensors page, Scan (a click: its mnemonic is

@@ -69,20 +69,6 @@ W *Child(const QObject *parent, const char *name) {
   return w;
 }
 
-// Runs body once dialog is on screen: a modal dialog's exec() is entered
-// from the action that opens it, so the user's part runs from its event loop.
-inline void WhenShown(QWidget *dialog, std::function<void()> body) {
-  auto *poll = new QTimer;
-  poll->setInterval(10);
-  QObject::connect(poll, &QTimer::timeout, [poll, dialog, body] {
-    if (!dialog->isVisible()) return;
-    poll->stop();
-    poll->deleteLater();
-    body();
-  });
-  poll->start();
-}
-
 // The number shown in a text such as "12.50 mm/m" (either decimal mark).
 inline double Number(QString text) {
   text = text.section(QLatin1Char(' '), 0, 0);
