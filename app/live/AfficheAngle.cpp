@@ -6,7 +6,6 @@
 
 #include <QCheckBox>
 #include <QCoreApplication>
-#include <QFontMetrics>
 #include <QLabel>
 #include <QPushButton>
 #include <QStyle>
@@ -21,6 +20,7 @@
 #include "WmPanelStop.h"
 #include "globales.h"
 #include "Icones.h"
+#include "Placement.h"
 #include "langue.h"
 
 namespace {
@@ -131,8 +131,7 @@ TAfficheAngleCapteur::TAfficheAngleCapteur(QWidget *parent, TCapteur *sensor, in
 
   VuMetre = new TVuMetre(this);
   VuMetre->show();
-  VuMetre->LabelExplication->setText(explication);
-  VuMetre->LabelExplication->adjustSize();
+  VuMetre->SetExplication(explication);
 
   BoiteReset->setText(Langue(TxtReset));
   BoiteReset->setAccessibleName(Langue(TxtReset));
@@ -221,14 +220,6 @@ void TAfficheAngleCapteur::FrameResize() {
   // The sensor's name takes the room left of the comment box: a long name
   // on a narrow window is drawn smaller rather than hidden under the box.
   const int room = std::min(editRect.left(), LabelComment->x()) - ExplicationLeft - LabelGap;
-  QFont big = LabelExplication->font();
-  big.setPixelSize(LabelPixelHeight);
-  while (big.pixelSize() > MinLabelPixelHeight &&
-         QFontMetrics(big).horizontalAdvance(LabelExplication->text()) > room)
-    big.setPixelSize(big.pixelSize() - 1);
-  LabelExplication->setFont(big);
-  LabelExplication->setToolTip(LabelExplication->text());
-  LabelExplication->adjustSize();
-  LabelExplication->move(ExplicationLeft,
-                         ExplicationTop + dh + (LabelPixelHeight - big.pixelSize()) / 2);
+  const int pixels = FitLabelFont(LabelExplication, LabelPixelHeight, MinLabelPixelHeight, room);
+  LabelExplication->move(ExplicationLeft, ExplicationTop + dh + (LabelPixelHeight - pixels) / 2);
 }

@@ -9,6 +9,7 @@
 #include <QStyle>
 
 #include "Icones.h"
+#include "Placement.h"
 #include "langue.h"
 
 namespace {
@@ -24,6 +25,11 @@ constexpr int MinimumClientWidth = 92;
 constexpr int MinimumClientHeight = 66;
 constexpr int LabelLeft = 8;
 constexpr int LabelTop = 8;
+// The label's font height, the smallest it becomes before the Close button
+// and the room kept between the two.
+constexpr int LabelPixelHeight = 17;
+constexpr int MinLabelPixelHeight = 11;
+constexpr int LabelGap = 6;
 constexpr int ButtonTop = 7;
 constexpr int ButtonRightMargin = DesignClientWidth - 204 - 75;
 constexpr int ButtonWidth = 75;
@@ -95,11 +101,6 @@ TVuMetre::TVuMetre(QWidget *owner)
   LabelExplication = new QLabel(BarreBoutons);
   LabelExplication->setObjectName(QStringLiteral("LabelExplication"));
   LabelExplication->setAccessibleName(Langue(TxtSensor));
-  // A little smaller than the panel's: the sensor's text must clear the
-  // Close button in the window's first size.
-  QFont labelFont = LabelExplication->font();
-  labelFont.setPixelSize(17);
-  LabelExplication->setFont(labelFont);
 
   BoutFerme = new QPushButton(SharedStandardIcon(QStyle::SP_DialogCloseButton),
                               Langue(TxtFermer), BarreBoutons);
@@ -120,16 +121,22 @@ void TVuMetre::SetAngle(double angle) {
     FormPaint();  // keeps Buffer current for a hidden window
 }
 
+void TVuMetre::SetExplication(const QString &text) {
+  LabelExplication->setText(text);
+  PlaceBar();
+}
+
 void TVuMetre::PlaceBar() {
   BarreBoutons->setGeometry(0, height() - BarHeight, width(), BarHeight);
-  // Anchored left and bottom; grows with its text.
-  LabelExplication->adjustSize();
-  LabelExplication->move(LabelLeft, LabelTop);
   // Anchored right and bottom; grows with its caption, never clipped.
   const QSize hint = BoutFerme->sizeHint();
   const int w = std::max(ButtonWidth, hint.width());
   const int h = std::max(ButtonHeight, hint.height());
   BoutFerme->setGeometry(width() - ButtonRightMargin - w, ButtonTop + ButtonHeight - h, w, h);
+  // Anchored left and bottom, in the room left of the button.
+  const int room = BoutFerme->x() - LabelLeft - LabelGap;
+  const int pixels = FitLabelFont(LabelExplication, LabelPixelHeight, MinLabelPixelHeight, room);
+  LabelExplication->move(LabelLeft, LabelTop + (LabelPixelHeight - pixels) / 2);
 }
 
 void TVuMetre::resizeEvent(QResizeEvent *) {

@@ -48,6 +48,9 @@ class TVuMetre : public QWidget {
   // Stores the angle (mRad) and repaints at once.
   void SetAngle(double angle);
   double Angle() const { return m_angle; }
+  // The sensor's text under the horizon, drawn smaller where it would run
+  // under the Close button.
+  void SetExplication(const QString &text);
   // The last picture drawn.
   const QImage &Buffer() const { return m_buffer; }
 

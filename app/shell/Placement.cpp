@@ -1,5 +1,7 @@
 #include "Placement.h"
 
+#include <QFontMetrics>
+#include <QLabel>
 #include <QRect>
 #include <QScreen>
 #include <QWidget>
@@ -15,4 +17,15 @@ void CentreOnOwner(QWidget *window) {
     frame.moveTop(qBound(room.top(), frame.top(), qMax(room.top(), room.bottom() - frame.height() + 1)));
   }
   window->move(frame.topLeft());
+}
+
+int FitLabelFont(QLabel *label, int designPixels, int minPixels, int room) {
+  QFont font = label->font();
+  font.setPixelSize(designPixels);
+  while (font.pixelSize() > minPixels && QFontMetrics(font).horizontalAdvance(label->text()) > room)
+    font.setPixelSize(font.pixelSize() - 1);
+  label->setFont(font);
+  label->setToolTip(label->text());
+  label->adjustSize();
+  return font.pixelSize();
 }

@@ -106,6 +106,15 @@ TEST_F(Panel, CreationShowsTheSensorAndItsHorizon) {
   EXPECT_LT(name->geometry().right(), named->EditComment->geometry().left());
   EXPECT_LT(name->geometry().right(), named->LabelComment->geometry().left());
   EXPECT_GE(name->width(), name->sizeHint().width());
+  // So does its horizon window's, before the Close button, in the window's
+  // first size; the whole name is in the tool tip.
+  for (const TVuMetre *horizon : {panel->VuMetre, named->VuMetre}) {
+    const QLabel *label = horizon->LabelExplication;
+    EXPECT_LT(label->geometry().right(), horizon->BoutFerme->geometry().left())
+        << label->text().toStdString();
+    EXPECT_GE(label->width(), label->sizeHint().width());
+    EXPECT_EQ(label->toolTip(), label->text());
+  }
 
   // A damaged settings file's height leaves the platform's size.
   Settings.DisplayFontHeight = INT32_MIN;
