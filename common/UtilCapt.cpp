@@ -373,11 +373,13 @@ std::string FixedText(double value, int decimals) {
   const DecimalDigits significant = RoundToDigits(exact, AnglePrecision);
   if (significant.exponent + 1 > AnglePrecision) return ScientificDigits(negative, significant);
 
-  // One rounding, at the seventh significant digit or at the last decimal,
-  // whichever comes first; zeros stand for the digits after it.
-  const int digitsToLastDecimal = exact.exponent + 1 + decimals;
-  const int keep = digitsToLastDecimal < AnglePrecision ? digitsToLastDecimal : AnglePrecision;
-  return FixedDigits(negative, RoundToDigits(exact, keep), decimals);
+  // Two roundings, both on decimal text: first to seven significant digits,
+  // then the seven-digit text at the last decimal. A reading that arrived as
+  // "-9.995" is stored as -9.99499..., whose seven digits are 9.995000, so it
+  // is shown as "-10.00" like the text the sensor sent, not "-9.99". Zeros
+  // stand for the digits after the seventh.
+  const int digitsToLastDecimal = significant.exponent + 1 + decimals;
+  return FixedDigits(negative, RoundToDigits(significant, digitsToLastDecimal), decimals);
 }
 
 }  // namespace

@@ -119,7 +119,8 @@ std::string AngleUnitName(int unit);
 // table's number of decimals and the locale's decimal separator (none when the
 // table gives 0 decimals); zeros stand where the 7 digits run out, and a value
 // that rounds to zero has no minus sign. When the decimals cut before the
-// seventh significant digit the value is rounded once, at the last decimal.
+// seventh significant digit, the seven-digit text is rounded again at the last
+// decimal (half away from zero): 1.005, stored as 1.00499..., gives "1.01".
 // A value with more than 7 integer digits is written in scientific notation:
 // up to 7 significant digits without trailing zeros, "E", the exponent's sign
 // and its digits without leading zeros ("1.234568E+8", "-2E+10"). Infinity and

@@ -95,7 +95,12 @@ TEST_F(CLocale, FormatAngleUsesTheTablesDecimals) {
   EXPECT_EQ(FormatAngle(0, 0, 0, 0.125), "0.1");
   EXPECT_EQ(FormatAngle(3, 0, 0, 0.125), "0.13");
   EXPECT_EQ(FormatAngle(0, 0, 0, -0.26), "-0.3");
-  EXPECT_EQ(FormatAngle(3, 0, 0, 1.005), "1.00");  // 1.005 is stored as 1.00499...
+  // Seven significant digits first, then the decimals: 1.005 is stored as
+  // 1.00499..., whose seven digits 1.005000 round up at the second decimal.
+  EXPECT_EQ(FormatAngle(3, 0, 0, 1.005), "1.01");
+  EXPECT_EQ(FormatAngle(0, 0, 1, -9.995), "-10.00");
+  EXPECT_EQ(FormatAngle(0, 0, 1, 0.0449999996), "0.05");
+  EXPECT_EQ(FormatAngle(0, 0, 1, 0.04499999), "0.04");
   EXPECT_EQ(FormatAngle(0, 0, 0, 999.96), "1000.0");
   EXPECT_EQ(FormatAngle(3, 0, 1, 0.0004), "0.000");
   EXPECT_EQ(FormatAngle(3, 0, 1, 0.0006), "0.001");
