@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <cstdint>
-#include <cstdlib>
 
 #include <QCheckBox>
 #include <QCoreApplication>
@@ -31,8 +30,6 @@ constexpr int CommentLabelLeft = 173, CommentLabelTop = 197;
 constexpr QRect CommentEdit(171, 213, 145, 25);
 constexpr QRect ResetBox(331, 216, 65, 17);
 constexpr QRect StopButton(403, 212, 75, 25);
-// Largest angle font height taken from the settings, in pixels.
-constexpr int64_t MaxDisplayFontHeight = 2000;
 // Pixel height of the labels' large font.
 constexpr int LabelPixelHeight = 20;
 // Smallest it becomes where a long sensor name meets the comment box, and the
@@ -81,12 +78,8 @@ TAfficheAngleCapteur::TAfficheAngleCapteur(QWidget *parent, TCapteur *sensor, in
   QFont display = PanelAngle->font();
   const QString face = ShortStringText(Settings.DisplayFont);
   if (!face.isEmpty()) display.setFamily(face);
-  // A height from the settings file is taken as the character cell's
-  // height; a negative one (character height only) is read as its size. A
-  // height no screen could show comes from a damaged file: the platform's
-  // size stays.
-  const int64_t height = std::llabs(static_cast<int64_t>(Settings.DisplayFontHeight));
-  if (height >= 1 && height <= MaxDisplayFontHeight) display.setPixelSize(static_cast<int>(height));
+  const int pixels = DisplayFontPixels(Settings.DisplayFontHeight);
+  if (pixels > 0) display.setPixelSize(pixels);
   PanelAngle->setFont(display);
 
   LabelExplication = new QLabel(this);

@@ -295,7 +295,10 @@ void TFenetreConfig::SetControlsFromSettings() {
     m_radioEnvRS485->setChecked(true);
 
   m_pendingFont = QFont(ShortStringText(Settings.DisplayFont));
-  if (Settings.DisplayFontHeight > 0) m_pendingFont.setPixelSize(Settings.DisplayFontHeight);
+  m_pendingFontHeight = Settings.DisplayFontHeight;
+  // The chooser opens on the size the live panel shows.
+  const int pixels = DisplayFontPixels(m_pendingFontHeight);
+  if (pixels > 0) m_pendingFont.setPixelSize(pixels);
   m_fontDialog->setCurrentFont(m_pendingFont);
   ShowPortDevice();
 }
@@ -369,11 +372,14 @@ void TFenetreConfig::ComboFormatDateChange(int index) {
 
 void TFenetreConfig::BoutConfigPoliceClick() {
   m_fontDialog->setCurrentFont(m_pendingFont);
-  if (m_fontDialog->exec() == QDialog::Accepted) m_pendingFont = m_fontDialog->selectedFont();
+  if (m_fontDialog->exec() == QDialog::Accepted) {
+    m_pendingFont = m_fontDialog->selectedFont();
+    // The chooser gives point sizes; the setting is in pixels.
+    m_pendingFontHeight = m_pendingFont.pixelSize() > 0 ? m_pendingFont.pixelSize()
+                                                        : QFontInfo(m_pendingFont).pixelSize();
+  }
   SetShortStringText(PendingSettings.DisplayFont, m_pendingFont.family());
-  // The chooser gives point sizes; the setting is in pixels.
-  const int pixels = m_pendingFont.pixelSize() > 0 ? m_pendingFont.pixelSize() : QFontInfo(m_pendingFont).pixelSize();
-  PendingSettings.DisplayFontHeight = pixels;
+  PendingSettings.DisplayFontHeight = m_pendingFontHeight;
 }
 
 // ---- Sensors tab ------------------------------------------------------------

@@ -142,6 +142,10 @@ class TFenetreConfig : public QDialog, public ScanShell {
 
   QFontDialog *m_fontDialog = nullptr;
   QFont m_pendingFont;
+  // The pending font's height as the settings hold it: a stored height of 0
+  // or less has no exact QFont equivalent, and must come back unchanged when
+  // the chooser is cancelled.
+  int32_t m_pendingFontHeight = 0;
   ConfigMainWindowHooks m_hooks;
   TFenetreCapteur *m_sensorDialog = nullptr;
   bool m_scanning = false;

@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdlib>
 #include <cstring>
 
 #include <QDir>
@@ -245,4 +246,10 @@ bool SaveSettings() {
 
 uint8_t DisplayUnit() {
   return Settings.AngleUnit <= UnitMmPerM ? Settings.AngleUnit : uint8_t{UnitMRad};
+}
+
+int DisplayFontPixels(int32_t storedHeight) {
+  constexpr int64_t MaxPixels = 2000;
+  const int64_t pixels = std::llabs(static_cast<int64_t>(storedHeight));
+  return pixels <= MaxPixels ? static_cast<int>(pixels) : 0;
 }

@@ -67,6 +67,12 @@ void SetShortStringText(ShortString &s, const QString &text);
 // angles are never shown blank or recorded as empty fields.
 uint8_t DisplayUnit();
 
+// The pixel size of the live angle text for a stored DisplayFontHeight: a
+// positive height is the character cell's, a negative one the character's
+// alone, both taken as the size. 0 where the platform's size stays: a
+// height of 0, or one no screen could show (a damaged file).
+int DisplayFontPixels(int32_t storedHeight);
+
 // The settings in force, read by every part of the program.
 extern SettingsRecord Settings;
 // The configuration dialog's working copy; only that dialog writes it.

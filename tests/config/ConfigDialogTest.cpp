@@ -1,5 +1,7 @@
 // The configuration dialog's environment tab, Apply, Cancel and Edit, driven
 // as a user does.
+#include <cstdint>
+
 #include <QFile>
 #include <QFontDialog>
 
@@ -98,6 +100,24 @@ TEST_F(ConfigDialogTest, FontDialogChangesPendingFontOnlyWhenConfirmed) {
   EXPECT_EQ(PendingSettings.DisplayFontHeight, QFontInfo(chosen).pixelSize());
   EXPECT_GT(PendingSettings.DisplayFontHeight, 20);  // 20 points are more pixels
   EXPECT_EQ(ShortStringText(Settings.DisplayFont), "Courier New");
+
+  // A stored height the chooser cannot hold as it is comes back unchanged
+  // from a cancelled chooser, so Apply keeps the size the panel shows.
+  struct HeightRow {
+    int32_t stored;
+    int chooserPixels;  // the size the chooser opens on; -1: the platform's, in points
+  };
+  const HeightRow rows[] = {{-40, 40}, {0, -1}, {54, 54}, {INT32_MIN, -1}};
+  for (const HeightRow &row : rows) {
+    Settings.DisplayFontHeight = row.stored;
+    ASSERT_TRUE(SaveSettings());
+    RecordingConfig stored;
+    EXPECT_EQ(stored.PendingFont().pixelSize(), row.chooserPixels) << row.stored;
+    QTimer::singleShot(0, stored.FontDialog(), [&] { stored.FontDialog()->reject(); });
+    Child<QPushButton>(&stored, "BoutConfigPolice")->click();
+    Child<QPushButton>(&stored, "BoutConfigOk")->click();
+    EXPECT_EQ(Settings.DisplayFontHeight, row.stored) << "a cancelled chooser changes nothing";
+  }
 }
 
 // Edit opens the sensor dialog for the selected line; after Cancel the list
