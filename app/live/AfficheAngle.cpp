@@ -162,7 +162,10 @@ void TAfficheAngleCapteur::TimerTimer() {
   readingInThisPass = true;
   QMetaObject::invokeMethod(
       QCoreApplication::instance(), [] { readingInThisPass = false; }, Qt::QueuedConnection);
-  VuMetre->SetAngle(m_lastAngle);
+  // The horizon still takes the absolute angle; after a failure it shows
+  // that there is none rather than the 0 the failure left.
+  VuMetre->SetAngle(m_lastAngle,
+                    failure == FailSuccess ? HorizonReading::Measured : HorizonReading::Missing);
   emit Lu();
 }
 

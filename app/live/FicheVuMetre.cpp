@@ -41,7 +41,8 @@ int RoundHalfEven(double v) { return static_cast<int>(std::nearbyint(v)); }
 
 }  // namespace
 
-HorizonGeometry HorizonFor(int clientWidth, int clientHeight, int barHeight, double angleMRad) {
+HorizonGeometry HorizonFor(int clientWidth, int clientHeight, int barHeight, double angleMRad,
+                           HorizonReading reading) {
   HorizonGeometry g;
   g.cx = clientWidth / 2;
   g.cy = (clientHeight - barHeight) / 2;
@@ -49,14 +50,12 @@ HorizonGeometry HorizonFor(int clientWidth, int clientHeight, int barHeight, dou
   g.height = std::max(clientHeight - barHeight, 0);
   g.r = std::min(g.width / 2, g.height / 2);
   const double a = angleMRad / 1000.0;
-  if (std::isfinite(a)) {
+  // A value that is not a number was not measured: a level horizon would
+  // claim it is 0.
+  g.reading = std::isfinite(a) ? reading : HorizonReading::Missing;
+  if (g.reading == HorizonReading::Measured) {
     g.dx = RoundHalfEven(std::cos(a) * g.r);
     g.dy = RoundHalfEven(std::sin(a) * g.r);
-  } else {
-    // A reading can never be infinite, but a level horizon is the one
-    // sound picture of a value that is not a number.
-    g.dx = g.r;
-    g.dy = 0;
   }
   return g;
 }
@@ -69,11 +68,17 @@ void DrawHorizon(QImage &buffer, const HorizonGeometry &g) {
   if (g.r <= 0) return;
   QPainter painter(&buffer);
   painter.setRenderHint(QPainter::Antialiasing, false);
-  painter.setPen(QPen(Qt::black, 1, Qt::SolidLine));
-  painter.setBrush(QBrush(Qt::white, Qt::SolidPattern));
   // The box from (cx - r, cy - r) to (cx + r, cy + r), right and bottom
   // edges excluded: a one-pixel pen on a QRect covers width + 1 pixels.
   const QRect box(g.cx - g.r, g.cy - g.r, 2 * g.r - 1, 2 * g.r - 1);
+  if (g.reading == HorizonReading::Missing) {
+    painter.setPen(QPen(NoReadingOutline(), 1, Qt::SolidLine));
+    painter.setBrush(QBrush(NoReadingFill(), Qt::SolidPattern));
+    painter.drawEllipse(box);
+    return;
+  }
+  painter.setPen(QPen(Qt::black, 1, Qt::SolidLine));
+  painter.setBrush(QBrush(Qt::white, Qt::SolidPattern));
   painter.drawEllipse(box);
   painter.setBrush(QBrush(Qt::black, Qt::SolidPattern));
   // Qt's angles grow counterclockwise from 3 o'clock with y upward; the
@@ -113,8 +118,9 @@ TVuMetre::TVuMetre(QWidget *owner)
   PlaceBar();
 }
 
-void TVuMetre::SetAngle(double angle) {
+void TVuMetre::SetAngle(double angle, HorizonReading reading) {
   m_angle = angle;
+  m_reading = reading;
   if (isVisible())
     repaint();
   else
@@ -145,7 +151,7 @@ void TVuMetre::resizeEvent(QResizeEvent *) {
 }
 
 void TVuMetre::FormPaint() {
-  DrawHorizon(m_buffer, HorizonFor(width(), height(), BarHeight, m_angle));
+  DrawHorizon(m_buffer, HorizonFor(width(), height(), BarHeight, m_angle, m_reading));
 }
 
 void TVuMetre::paintEvent(QPaintEvent *) {

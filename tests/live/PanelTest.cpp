@@ -153,6 +153,7 @@ TEST_F(Panel, SilentSensorShowsErrAndRecovers) {
   EXPECT_EQ(Text(panel), "Err");
   EXPECT_EQ(panel->LastAngle(), 0.0) << "a failed reading leaves 0";
   EXPECT_EQ(panel->VuMetre->Angle(), 0.0);
+  EXPECT_EQ(panel->VuMetre->Reading(), HorizonReading::Missing) << "not drawn level";
   ASSERT_TRUE(Readings(panel, 1));
   EXPECT_EQ(Text(panel), "Err") << "every tick while it stays silent";
   // Zero reference taken right after a failure is that 0.
@@ -161,6 +162,7 @@ TEST_F(Panel, SilentSensorShowsErrAndRecovers) {
   bus->ClearFault(s);
   ASSERT_TRUE(Readings(panel, 2));
   EXPECT_EQ(Text(panel), "12.30 mRad");
+  EXPECT_EQ(panel->VuMetre->Reading(), HorizonReading::Measured);
 }
 
 // A family A sensor that notes when each reading starts and ends.

@@ -19,9 +19,12 @@ bool White(const QImage &image, int x, int y) {
   return image.pixelColor(x, y) == QColor(Qt::white);
 }
 
-QImage Picture(int width, int height, double angle) {
+bool Grey(const QImage &image, int x, int y) { return image.pixelColor(x, y) == NoReadingFill(); }
+
+QImage Picture(int width, int height, double angle, HorizonReading reading) {
   QImage image;
-  DrawHorizon(image, HorizonFor(width, height + TVuMetre::BarHeight, TVuMetre::BarHeight, angle));
+  DrawHorizon(image,
+              HorizonFor(width, height + TVuMetre::BarHeight, TVuMetre::BarHeight, angle, reading));
   return image;
 }
 
@@ -57,6 +60,8 @@ struct PictureRow {
   int width, height;
   double angle;
   std::vector<QPoint> black, white;
+  HorizonReading reading = HorizonReading::Measured;
+  std::vector<QPoint> grey = {};
 };
 
 TEST(HorizonPicture, BlackBelowTheBoundary) {
@@ -73,14 +78,22 @@ TEST(HorizonPicture, BlackBelowTheBoundary) {
       {200, 200, 1000.0 * M_PI / 2, {{50, 100}, {95, 20}}, {{150, 100}, {105, 180}}},
       // 300 x 100: r = 50 at (150, 50).
       {300, 100, 0.0, {{150, 90}, {105, 55}, {195, 55}}, {{95, 55}, {205, 55}, {150, 45}}},
+      // No reading: a grey disc without a boundary, whatever angle it left;
+      // an angle that is not a number is no reading either.
+      {200, 200, 0.0, {}, {{3, 196}}, HorizonReading::Missing,
+       {{100, 150}, {100, 50}, {20, 105}, {20, 95}}},
+      {200, 200, 100.0, {}, {{3, 196}}, HorizonReading::Missing, {{20, 97}, {180, 103}}},
+      {200, 200, std::nan(""), {}, {{3, 196}}, HorizonReading::Measured, {{100, 150}, {100, 50}}},
   };
   for (const auto &row : rows) {
-    const QImage image = Picture(row.width, row.height, row.angle);
+    const QImage image = Picture(row.width, row.height, row.angle, row.reading);
     ASSERT_EQ(image.size(), QSize(row.width, row.height));
     for (const QPoint &p : row.black)
       EXPECT_TRUE(Black(image, p.x(), p.y())) << row.angle << " at " << p.x() << "," << p.y();
     for (const QPoint &p : row.white)
       EXPECT_TRUE(White(image, p.x(), p.y())) << row.angle << " at " << p.x() << "," << p.y();
+    for (const QPoint &p : row.grey)
+      EXPECT_TRUE(Grey(image, p.x(), p.y())) << row.angle << " at " << p.x() << "," << p.y();
   }
 }
 
@@ -92,6 +105,8 @@ TEST(VuMetreWindow, PaintsItsBufferKeepsAnglesWhileHiddenAndHidesOnClose) {
   EXPECT_EQ(window.windowTitle(), "Horizon");
   window.show();
   window.resize(200, 240);
+  EXPECT_EQ(window.Reading(), HorizonReading::Missing) << "nothing read yet";
+  EXPECT_EQ(window.grab().toImage().pixelColor(100, 150), NoReadingFill());
   window.SetAngle(0.0);
   const QImage shown = window.grab().toImage();
   EXPECT_EQ(window.Buffer().size(), QSize(200, 200));
