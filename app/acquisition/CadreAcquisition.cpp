@@ -19,6 +19,7 @@
 #include <QTimer>
 #include <QVBoxLayout>
 
+#include "Annonce.h"
 #include "DialogConfigAcqu.h"
 #include "GraphAcquisition.h"
 #include "ListeCapteurs.h"
@@ -129,7 +130,9 @@ void TFrameAcquisition::CreateControls() {
   m_panelGraph->setObjectName("PanelGraph");
   m_graphique = new QCustomPlot(m_panelGraph);
   m_graphique->setObjectName("Graphique");
-  m_graphique->setAccessibleName(Langue(TxtAcqAccChart));
+  // The chart's title is its accessible name (Annonce.h), so that the end
+  // of the run is heard.
+  m_graphique->setAccessibleDescription(Langue(TxtAcqAccChart));
   auto *graphLayout = new QVBoxLayout(m_panelGraph);
   graphLayout->setContentsMargins(0, 0, 0, 0);
   graphLayout->addWidget(m_graphique);
@@ -171,6 +174,7 @@ void TFrameAcquisition::CreateChart() {
   m_title = new QCPTextElement(g, Langue(TxtAcqTitle), titleFont);
   m_title->setTextColor(Qt::blue);
   g->plotLayout()->addElement(0, 0, m_title);
+  AnnounceText(g, m_title->text());
 
   // The bottom axis runs across the middle of the plot: its offset from the
   // bottom edge is set to half the plot's height once the layout is known.
@@ -326,6 +330,7 @@ void TFrameAcquisition::TimerTimer() {
 void TFrameAcquisition::EndRun() {
   m_timer->stop();
   m_title->setText(Langue(TxtAcqFinished));
+  AnnounceText(m_graphique, m_title->text());
   m_graphique->replot(QCustomPlot::rpQueuedReplot);
   emit AcquisitionEnded();
 }

@@ -11,6 +11,7 @@
 #include <QTextEdit>
 #include <QTimer>
 
+#include "Annonce.h"
 #include "Capteur.h"
 #include "EvenementNomme.h"
 #include "FicheVuMetre.h"
@@ -66,7 +67,10 @@ TAfficheAngleCapteur::TAfficheAngleCapteur(QWidget *parent, TCapteur *sensor, in
 
   PanelAngle = new QLabel(this);
   PanelAngle->setObjectName(QStringLiteral("PanelAngle"));
-  PanelAngle->setAccessibleName(Langue(TxtAngle));
+  // The angle text is the panel's accessible name (Annonce.h); a keyboard
+  // user can rest on the panel and hear each new value.
+  PanelAngle->setAccessibleDescription(Langue(TxtAngle));
+  PanelAngle->setFocusPolicy(Qt::TabFocus);
   PanelAngle->setAlignment(Qt::AlignCenter);
   PanelAngle->setFrameStyle(QFrame::Panel | QFrame::Sunken);
   PanelAngle->setLineWidth(2);
@@ -151,13 +155,14 @@ void TAfficheAngleCapteur::TimerTimer() {
   double angle = 0.0;
   const uint8_t failure = m_sensor->ReadAngle(angle);
   m_lastAngle = angle;
-  if (failure != FailSuccess) {
-    PanelAngle->setText(Langue(TxtErr));
-  } else {
-    PanelAngle->setText(QString::fromStdString(
-        FormatAngleWithUnit(RangeClass(m_sensor->Data.FullScale), DisplayUnit(),
-                            m_sensor->Data.Family, m_lastAngle - m_zeroOffset)));
-  }
+  const QString text =
+      failure != FailSuccess
+          ? Langue(TxtErr)
+          : QString::fromStdString(FormatAngleWithUnit(RangeClass(m_sensor->Data.FullScale),
+                                                       DisplayUnit(), m_sensor->Data.Family,
+                                                       m_lastAngle - m_zeroOffset));
+  PanelAngle->setText(text);
+  AnnounceText(PanelAngle, text);
   Timer->start(TimerInterval);
   readingInThisPass = true;
   QMetaObject::invokeMethod(

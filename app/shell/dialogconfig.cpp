@@ -17,6 +17,7 @@
 #include <QTabWidget>
 #include <QVBoxLayout>
 
+#include "Annonce.h"
 #include "DialogCapteur.h"
 #include "ListeCapteurs.h"
 #include "Messages.h"
@@ -275,7 +276,8 @@ void TFenetreConfig::SetCaptions() {
   m_boutStop->setAccessibleName(plain(Langue(TxtBoutStop)));
   m_boutConfigOk->setAccessibleName(plain(Langue(TxtBoutConfigOk)));
   m_boutConfigAnnule->setAccessibleName(plain(Langue(TxtCancel)));
-  m_statusPanel0->setAccessibleName(Langue(TxtAccConfigStatus));
+  // The status text itself is the name (Annonce.h).
+  m_statusPanel0->setAccessibleDescription(Langue(TxtAccConfigStatus));
   m_progress->setAccessibleName(Langue(TxtAccConfigProgress));
   for (QLabel *label : {m_labelConfigNumPort, m_labelConfigFont, m_labelConfigTypeRS, m_labelUnite,
                         m_labelFormatDate, m_labelListe})
@@ -322,7 +324,10 @@ void TFenetreConfig::SetMainWindowHooks(ConfigMainWindowHooks hooks) { m_hooks =
 
 void TFenetreConfig::SetSensorDialog(TFenetreCapteur *dialog) { m_sensorDialog = dialog; }
 
-void TFenetreConfig::ClearFirstStatusPanel() { m_statusPanel0->clear(); }
+void TFenetreConfig::ClearFirstStatusPanel() {
+  m_statusPanel0->clear();
+  AnnounceText(m_statusPanel0, QString());
+}
 
 void TFenetreConfig::showEvent(QShowEvent *event) {
   // The device behind a port can come and go (a USB adapter) between showings.
@@ -394,7 +399,7 @@ void TFenetreConfig::BoutScruteClick() {
   m_valeursCapteurs->clear();
   m_boutStop->setEnabled(true);
   m_pageConfig->setTabEnabled(TabEnvironnementIndex, false);
-  m_statusPanel0->clear();
+  ClearFirstStatusPanel();
   m_boutScrute->setEnabled(false);
   // Edit would talk to a sensor in the middle of the sweep and close the
   // port the sweep holds open: it waits for the end of the scan.
@@ -476,7 +481,10 @@ std::string TFenetreConfig::ScanTextOf(ScanText text) const {
   return Langue(id).toStdString();
 }
 
-void TFenetreConfig::SetScanStatus(const std::string &text) { m_statusPanel0->setText(FromUtf8(text)); }
+void TFenetreConfig::SetScanStatus(const std::string &text) {
+  m_statusPanel0->setText(FromUtf8(text));
+  AnnounceText(m_statusPanel0, m_statusPanel0->text());
+}
 
 void TFenetreConfig::SetScanProgress(int32_t percent) { m_progress->setValue(percent); }
 

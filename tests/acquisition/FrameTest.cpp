@@ -15,6 +15,7 @@
 #include <QWheelEvent>
 #include <qcustomplot.h>
 
+#include "AccessibleText.h"
 #include "AcquisitionFixture.h"
 #include "CadreAcquisition.h"
 #include "GraphAcquisition.h"
@@ -209,6 +210,31 @@ TEST_F(AcquisitionRun, AxesFollowZoomAndSelection) {
     ASSERT_EQ(messages.size(), 1u);
     EXPECT_EQ(messages[0].first, MessageKind::Confirmation);
   }
+}
+
+// A duration shorter than the period counts 0 samples; the run still takes
+// exactly one, one period after the start, and a screen reader hears that
+// it has ended.
+TEST_F(AcquisitionRun, ShorterThanOnePeriodTakesExactlyOneSample) {
+  AddDeadSensor(523.599);
+  Plan("120", "1");
+  ASSERT_EQ(dialog.SampleCount(), 0);
+  TFrameAcquisition frame(&parent, &dialog);
+  EXPECT_EQ(AccessibleText(frame.Graphique()), "Acquisition");
+  EXPECT_EQ(AccessibleText(frame.Graphique(), QAccessible::Description), "Acquisition chart");
+  int ended = 0;
+  QObject::connect(&frame, &TFrameAcquisition::AcquisitionEnded, [&] { ++ended; });
+  ASSERT_FALSE(frame.WriteHeader());
+  frame.Timer()->stop();
+  Ticks(frame, 119);
+  EXPECT_EQ(frame.Series(0)->Samples(), 0);
+  EXPECT_EQ(ended, 0);
+  Ticks(frame, 1);
+  EXPECT_EQ(frame.Series(0)->Samples(), 1);
+  EXPECT_EQ(ended, 1);
+  EXPECT_FALSE(frame.Running());
+  EXPECT_EQ(Contents(Path("acq.txt")).count("\r\n"), 4 + 1) << "header and one sample line";
+  EXPECT_EQ(AccessibleText(frame.Graphique()), "Acquisition finished");
 }
 
 TEST_F(AcquisitionRun, HeaderFailuresLeaveNoRun) {

@@ -4,6 +4,7 @@
 #include <QAction>
 #include <QMenu>
 
+#include "AccessibleText.h"
 #include "ConfigFixture.h"
 #include "principale.h"
 
@@ -208,7 +209,9 @@ TEST_P(Rs232ScanTest, OneSensorOrNone) {
   if (c.status == TxtConnectionA) status += "RS232";
   ASSERT_FALSE(dialog.statuses.empty());
   EXPECT_EQ(dialog.statuses.back(), status);
-  EXPECT_EQ(Child<QLabel>(&dialog, "StatusPanel0")->text().toStdString(), status);
+  auto *statusLine = Child<QLabel>(&dialog, "StatusPanel0");
+  EXPECT_EQ(statusLine->text().toStdString(), status);
+  EXPECT_EQ(AccessibleText(statusLine).toStdString(), status) << "what a screen reader reads";
   auto *list = Child<QListWidget>(&dialog, "ValeursCapteurs");
   if (c.line) {
     ASSERT_EQ(list->count(), 1);

@@ -9,6 +9,7 @@
 #include <QPushButton>
 #include <QTextEdit>
 
+#include "AccessibleText.h"
 #include "FicheVuMetre.h"
 #include "LiveTest.h"
 
@@ -147,6 +148,12 @@ TEST_F(Panel, ResetZeroesTheTextButNotTheHorizon) {
 TEST_F(Panel, SilentSensorShowsErrAndRecovers) {
   const int s = AddA(1, 12.3);
   TAfficheAngleCapteur *panel = host->Panels.AddPanel(host->PanelCadres, Sensor(1, 1, 523.599));
+  // What a screen reader reads of the panel after each reading.
+  std::vector<QString> heard;
+  QObject::connect(panel, &TAfficheAngleCapteur::Lu, [&] {
+    const QString name = AccessibleText(panel->PanelAngle);
+    if (heard.empty() || heard.back() != name) heard.push_back(name);
+  });
   ASSERT_TRUE(Readings(panel, 1));
   bus->SetFault(s, nivsim::Fault::Silence);
   ASSERT_TRUE(Readings(panel, 1));
@@ -163,6 +170,8 @@ TEST_F(Panel, SilentSensorShowsErrAndRecovers) {
   ASSERT_TRUE(Readings(panel, 2));
   EXPECT_EQ(Text(panel), "12.30 mRad");
   EXPECT_EQ(panel->VuMetre->Reading(), HorizonReading::Measured);
+  EXPECT_EQ(heard, (std::vector<QString>{"12.30 mRad", "Err", "12.30 mRad"}));
+  EXPECT_EQ(AccessibleText(panel->PanelAngle, QAccessible::Description), "Angle");
 }
 
 // A family A sensor that notes when each reading starts and ends.
