@@ -93,6 +93,7 @@ TEST_F(AcquisitionDialog, ShowingResetsAllButTheUnit) {
 
 TEST_F(AcquisitionDialog, SaveDialogOpensInTheFileFolderWithItsName) {
   ASSERT_TRUE(QDir(dir.path()).mkpath("site"));
+  const QString working = QDir::currentPath();
   dialog.FormShow();
   Type(dialog, "EditEnregistre", Path("site/y.txt"));
   QString seenFolder, seenName;
@@ -123,6 +124,7 @@ TEST_F(AcquisitionDialog, SaveDialogOpensInTheFileFolderWithItsName) {
   EXPECT_EQ(dialog.FilePath(), Path("site/y.txt")) << "cancel changes nothing";
   answerSaveDialog(true);
   EXPECT_EQ(dialog.FilePath(), QDir::toNativeSeparators(Path("site/z.txt")));
+  EXPECT_EQ(QDir::currentPath(), working) << "the settings file stays where the program started";
 }
 
 }  // namespace
