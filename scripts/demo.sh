@@ -6,30 +6,37 @@
 #
 # The program keeps its settings file "ruzazazo.cfg" in its current
 # directory, so it runs in a working folder of yours, never in the sources:
-# $NIVELIX_WORKDIR, or ~/nivelix (created if missing).
+# $NIVELIX_WORKDIR, or ~/nivelix-work (created if missing). A checkout may
+# well be called ~/nivelix; should it be ~/nivelix-work itself, the default
+# becomes the folder next to it named after it with "-work" added.
 #
 # Without a display (no DISPLAY or WAYLAND_DISPLAY) the program is started
-# on a virtual screen (Xvfb); its main window is saved as nivelix-demo.png in
-# the working folder and the program is closed again.
+# on a virtual screen (Xvfb), scans the bus and reads two sensors live; the
+# screen is saved as nivelix-demo.png in the working folder and the program
+# is closed again.
 set -euo pipefail
-src="$(cd "$(dirname "$0")/.." && pwd)"
+source "$(dirname "$0")/xvfb-lib.sh"  # src, dir, build, program, sim and the Xvfb steps
 cd "$src"
 bash scripts/install-deps.sh
-dir="${NIVELIX_BUILD_DIR:-build}"
-cmake -S . -B "$dir" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
-cmake --build "$dir" --target nivelix3 nivelix-sim
-program="$src/$dir/app/shell/nivelix3"
-sim="$src/$dir/sim/nivelix-sim"
+cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+cmake --build "$build" --target nivelix3 nivelix-sim
 
-work="${NIVELIX_WORKDIR:-$HOME/nivelix}"
+in_sources() { case "$1/" in "$src"/*) return 0 ;; *) return 1 ;; esac; }
+if [ -n "${NIVELIX_WORKDIR:-}" ]; then
+  work="$NIVELIX_WORKDIR"
+else
+  work="$HOME/nivelix-work"
+  in_sources "$work" && work="$src-work"
+fi
 mkdir -p "$work"
 work="$(cd "$work" && pwd)"
-case "$work/" in
-  "$src"/*) echo "The working folder $work lies in the source tree; choose another with NIVELIX_WORKDIR." >&2
-            exit 1 ;;
-esac
+if in_sources "$work"; then
+  echo "The working folder $work lies in the source tree; choose another with NIVELIX_WORKDIR." >&2
+  exit 1
+fi
 
 tmp="$(mktemp -d)"
+logs="$tmp"  # the pieces' logs stay out of the working folder
 pids=()
 cleanup() {
   for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null || true; done
@@ -39,12 +46,7 @@ cleanup() {
 trap cleanup EXIT
 
 link="$tmp/com1"
-"$sim" --rs485 --sensor a:3 --sensor a:200 --sensor b:7 \
-  --angle sine:12.5:40:20 --link "$link" </dev/null >"$tmp/sim.log" 2>&1 &
-pids+=($!)
-for _ in $(seq 50); do [ -e "$link" ] && break; sleep 0.1; done
-[ -e "$link" ] || { echo "nivelix-sim did not start:" >&2; cat "$tmp/sim.log" >&2; exit 1; }
-export NIVELIX_COM1="$link"
+nivelix_start_sim "$link" --rs485 --sensor a:3 --sensor a:200 --sensor b:7 --angle sine:12.5:40:20
 
 # A first demo starts with settings for the bus: RS485 on COM1, angles in
 # degrees, the acquisition file in the working folder. Settings already
@@ -75,24 +77,18 @@ echo "Nivelix runs in the working folder $work (its settings file ruzazazo.cfg i
 echo "$hint The Sensor menu then reads the sensors live or records an acquisition."
 
 if [ -z "${DISPLAY:-}" ] && [ -z "${WAYLAND_DISPLAY:-}" ]; then
-  screen=99
-  while [ -e "/tmp/.X11-unix/X$screen" ] || [ -e "/tmp/.X$screen-lock" ]; do screen=$((screen + 1)); done
-  Xvfb ":$screen" -screen 0 1024x768x24 -nolisten tcp >"$tmp/xvfb.log" 2>&1 &
-  pids+=($!)
-  export DISPLAY=":$screen"
-  for _ in $(seq 50); do xdotool getdisplaygeometry >/dev/null 2>&1 && break; sleep 0.1; done
-  (cd "$work" && exec "$program") &
-  app=$!
-  pids+=($app)
-  if wid=$(timeout 20 xdotool search --sync --onlyvisible --name '^Nivelix v' | head -1) && [ -n "$wid" ]; then
-    sleep 0.5
-    import -window "$wid" "$work/nivelix-demo.png"
-    echo "No display here: Nivelix started on a virtual screen; its main window is in $work/nivelix-demo.png."
-    kill "$app" 2>/dev/null || true
-  else
-    echo "Nivelix did not show its main window." >&2
-    exit 1
-  fi
+  # What a newcomer would see: the bus scanned and applied, then the first
+  # two sensors read live, their horizon windows beside the main window.
+  echo "No display here: Nivelix runs on a virtual screen, scans the bus (about a minute and a half) and reads two sensors live."
+  nivelix_start_xvfb 1024x768
+  nivelix_start_program
+  nivelix_place_main 600 740 0 0
+  nivelix_scan_and_apply
+  nivelix_open_panels 2
+  nivelix_place_horizons 620
+  sleep 3
+  import -window root "$work/nivelix-demo.png"
+  echo "The screen is in $work/nivelix-demo.png."
 else
   (cd "$work" && "$program")
 fi

@@ -10,6 +10,11 @@
 #   nivelix_start_xvfb 1024x768
 #   nivelix_start_program                # main: the main window's id
 #   nivelix_place_main 960 640 20 20
+#   nivelix_scan_and_apply
+#   nivelix_open_panels 2                # live panels of the first sensors
+#   nivelix_place_horizons 620           # their horizon windows in a column
+#
+# Logs go to the working folder, or to $logs when the script sets it.
 
 src="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 dir="${NIVELIX_BUILD_DIR:-build}"
@@ -62,10 +67,10 @@ PY
 nivelix_start_sim() {
   local link="$1"
   shift
-  "$sim" "$@" --link "$link" </dev/null >"$work/sim.log" 2>&1 &
+  "$sim" "$@" --link "$link" </dev/null >"${logs:-$work}/sim.log" 2>&1 &
   pids+=($!)
   for _ in $(seq 50); do [ -e "$link" ] && break; sleep 0.1; done
-  [ -e "$link" ] || { echo "nivelix-sim did not start:" >&2; cat "$work/sim.log" >&2; exit 1; }
+  [ -e "$link" ] || { echo "nivelix-sim did not start:" >&2; cat "${logs:-$work}/sim.log" >&2; exit 1; }
   export NIVELIX_COM1="$link"
 }
 
@@ -74,7 +79,7 @@ nivelix_start_sim() {
 nivelix_start_xvfb() {
   local screen=99
   while [ -e "/tmp/.X11-unix/X$screen" ] || [ -e "/tmp/.X$screen-lock" ]; do screen=$((screen + 1)); done
-  Xvfb ":$screen" -screen 0 "${1:-1024x768}x24" -nolisten tcp >"$work/xvfb.log" 2>&1 &
+  Xvfb ":$screen" -screen 0 "${1:-1024x768}x24" -nolisten tcp >"${logs:-$work}/xvfb.log" 2>&1 &
   pids+=($!)
   export DISPLAY=":$screen"
   for _ in $(seq 50); do xdotool getdisplaygeometry >/dev/null 2>&1 && break; sleep 0.1; done
@@ -93,10 +98,10 @@ focus() {
 
 # Starts the program in the working folder and waits for its main window.
 nivelix_start_program() {
-  (cd "$work" && exec "$program") >"$work/nivelix.log" 2>&1 &
+  (cd "$work" && exec "$program") >"${logs:-$work}/nivelix.log" 2>&1 &
   pids+=($!)
   main=$(wait_window '^Nivelix v')
-  [ -n "$main" ] || { echo "Nivelix did not show its main window:" >&2; cat "$work/nivelix.log" >&2; exit 1; }
+  [ -n "$main" ] || { echo "Nivelix did not show its main window:" >&2; cat "${logs:-$work}/nivelix.log" >&2; exit 1; }
 }
 
 # Sizes and places the main window (width height x y), focuses it and lets
@@ -128,4 +133,29 @@ nivelix_scan_and_apply() {
   done
   echo "The scan did not end" >&2
   exit 1
+}
+
+# Sensor > Sensor reading: one live panel for each of the first N sensors.
+nivelix_open_panels() {
+  local n
+  for n in $(seq 0 $(($1 - 1))); do
+    focus "$main"
+    xdotool key --clearmodifiers alt+o r
+    sleep 0.4
+    for _ in $(seq "$n"); do xdotool key --clearmodifiers Down; sleep 0.1; done
+    xdotool key --clearmodifiers Return
+    sleep 0.8
+  done
+}
+
+# The horizon windows all open at the same place: sets them one under the
+# other at left X, 291 x 240 each. Stops the script when there are none.
+nivelix_place_horizons() {
+  local y=0 h
+  mapfile -t horizons < <(xdotool search --onlyvisible --name '^Horizon$')
+  [ "${#horizons[@]}" -gt 0 ] || { echo "No horizon window opened" >&2; exit 1; }
+  for h in "${horizons[@]}"; do
+    xdotool windowsize "$h" 291 240 windowmove "$h" "$1" "$y"
+    y=$((y + 256))
+  done
 }
