@@ -1,7 +1,6 @@
-// AccessibleText: what a screen reader reads of a widget, through the same
-// interface the platform's bridge queries. (Qt sends no change events on
-// the offscreen platform, which has no bridge: tests read the text after
-// each change instead.)
+// What a screen reader reads of a widget, through the interface the
+// platform's bridge queries. The offscreen platform has no bridge, so Qt
+// sends it no change events: tests read the text after each change.
 #ifndef NIVELIX_ACCESSIBLETEXT_H
 #define NIVELIX_ACCESSIBLETEXT_H
 
