@@ -87,7 +87,7 @@ if [ -z "${DISPLAY:-}" ] && [ -z "${WAYLAND_DISPLAY:-}" ]; then
   nivelix_open_panels 2
   nivelix_place_horizons 620
   sleep 3
-  import -window root "$work/nivelix-demo.png"
+  import -window root -crop 911x740+0+0 +repage "$work/nivelix-demo.png"  # the windows, not the empty screen
   echo "The screen is in $work/nivelix-demo.png."
 else
   (cd "$work" && "$program")
