@@ -17,9 +17,11 @@
 #include <QTabWidget>
 #include <QVBoxLayout>
 
+#include "CheminPort.h"
 #include "DialogCapteur.h"
 #include "ListeCapteurs.h"
 #include "Messages.h"
+#include "TextePort.h"
 #include "UtilCapt.h"
 #include "globales.h"
 #include "langue.h"
@@ -47,10 +49,7 @@ QString FromUtf8(const std::string &text) { return QString::fromUtf8(text.c_str(
 }  // namespace
 
 QString PortDevicePath(int portNumber) {
-  const QByteArray variable = "NIVELIX_COM" + QByteArray::number(portNumber);
-  const QByteArray configured = qgetenv(variable.constData());
-  if (!configured.isEmpty()) return QString::fromLocal8Bit(configured);
-  return QStringLiteral("/dev/ttyS%1").arg(portNumber - 1);
+  return QString::fromLocal8Bit(ComDevicePath(portNumber).c_str());
 }
 
 TFenetreConfig::TFenetreConfig(QWidget *parent) : QDialog(parent) {
@@ -468,6 +467,10 @@ std::string TFenetreConfig::ScanTextOf(ScanText text) const {
     case ScanText::SerialSeparator: id = TxtSerialNumberSeparator; break;
   }
   return Langue(id).toStdString();
+}
+
+std::string TFenetreConfig::ScanPortTroubleText(const DiagnosticPort &port) const {
+  return PortTroubleText(port).toStdString();
 }
 
 void TFenetreConfig::SetScanStatus(const std::string &text) { m_statusPanel0->setText(FromUtf8(text)); }
