@@ -23,6 +23,7 @@
 #include "Messages.h"
 #include "TextePort.h"
 #include "UtilCapt.h"
+#include "VerrouPort.h"
 #include "globales.h"
 #include "langue.h"
 
@@ -428,6 +429,9 @@ void TFenetreConfig::BoutConfigOkClick() {
     if (m_pendingClose == PendingClose::None) m_pendingClose = PendingClose::Apply;
     return;
   }
+  // Another port applied: the one held so far is free for other programs
+  // (the new one is taken at its first use).
+  if (PendingSettings.PortNumber != Settings.PortNumber) VerrouProgramme().Liberer();
   ApplyPendingSettings();
   done(ConfigApply);
 }

@@ -14,6 +14,7 @@
 #include "DiagnosticPort.h"
 #include "E2eFixture.h"
 #include "TextePort.h"
+#include "VerrouPort.h"
 
 namespace e2e {
 namespace {
@@ -282,6 +283,19 @@ TEST_F(FaultSurvival, SecondProgramIsRefusedAndTheFirstLosesNothing) {
     EXPECT_NEAR(Number(fields[3]), 30.0, 0.02) << "sample " << k;
   }
   EXPECT_TRUE(asked.empty());
+}
+
+// The program holds its port from the scan on, and lets it go as soon as
+// the user applies another one.
+TEST_F(FaultSurvival, ApplyingAnotherPortLetsTheFirstGo) {
+  StartAndScan();
+  TVerrouPort another;  // another program's open of the lock
+  EXPECT_EQ(another.Prendre(1).Etat, EtatVerrou::TenuAilleurs);
+  Configure([] {
+    Child<QComboBox>(Config(), "ComboNumCom")->setCurrentIndex(1);
+    Child<QPushButton>(Config(), "BoutConfigOk")->click();
+  });
+  EXPECT_EQ(another.Prendre(1).Etat, EtatVerrou::Pris);
 }
 
 // A misbehaving device on the bus: the sensor at 1 answers with garbage in
