@@ -237,6 +237,8 @@ INSTANTIATE_TEST_SUITE_P(
         Rs232Case{"AdapterPulledOut", -1, "", {0}, TxtPortNotFound, nullptr},
         Rs232Case{"NotASerialPort", 0, "", {0}, TxtPortNotSerial, nullptr, "/dev/null"},
         Rs232Case{"Folder", 0, "", {0}, TxtPortNotSerial, nullptr, "/tmp"},
+        // The settings file the dialog made in the working folder.
+        Rs232Case{"RegularFile", 0, "", {0}, TxtPortNotSerial, nullptr, "ruzazazo.cfg"},
         Rs232Case{"FamilyA", 1, "123456", {30, 60, 0}, TxtConnectionA, "KV72500-AB n°123456"},
         // On a point-to-point line the undecodable sensor is kept: its
         // configuration can be written again.
