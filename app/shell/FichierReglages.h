@@ -49,6 +49,8 @@ class TFichierReglages {
   // Second step: writes current and the previous record at the start of the
   // file and closes it. Records beyond the second are left as they are.
   ResultatReglages EcrireEnregistrements(const SettingsRecord &current);
+  // Whether the first step succeeded and the second has not run yet.
+  bool Ouvert() const { return m_fd >= 0; }
 
  private:
   int m_fd = -1;

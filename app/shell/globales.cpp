@@ -135,9 +135,10 @@ bool TSettingsSave::ReadPrevious() {
 }
 
 bool TSettingsSave::WriteRecords() {
-  const ResultatReglages r = m_file->EcrireEnregistrements(Settings);
   // Not after a first step that failed: that one was reported already.
-  if (r.Erreur != EBADF) ReportSaveFailure(r);
+  if (!m_file->Ouvert()) return false;
+  const ResultatReglages r = m_file->EcrireEnregistrements(Settings);
+  ReportSaveFailure(r);
   return r.Etat == EtatReglages::Ok;
 }
 
