@@ -117,8 +117,17 @@ std::string TVerrouPort::FichierVerrou(const std::string &devicePath) {
 
 ResultatVerrou TVerrouPort::Prendre(int portNumber) {
   ResultatVerrou result;
-  const std::string key = RealPath(ComDevicePath(portNumber));
+  const std::string path = ComDevicePath(portNumber);
+  // The same configured device keeps its lock even while it does not
+  // resolve (a /dev/serial/by-id/ link of an adapter pulled out): letting go
+  // then would hand the port to another program until the adapter is back.
+  if (m_fd >= 0 && path == m_chemin) {
+    result.Etat = EtatVerrou::Pris;
+    return result;
+  }
+  const std::string key = RealPath(path);
   if (m_fd >= 0 && key == m_cle) {
+    m_chemin = path;
     result.Etat = EtatVerrou::Pris;
     return result;
   }
@@ -142,6 +151,7 @@ ResultatVerrou TVerrouPort::Prendre(int portNumber) {
   WriteHolder(fd);
   m_fd = fd;
   m_cle = key;
+  m_chemin = path;
   result.Etat = EtatVerrou::Pris;
   return result;
 }
@@ -156,6 +166,7 @@ void TVerrouPort::Liberer() {
   ::close(m_fd);
   m_fd = -1;
   m_cle.clear();
+  m_chemin.clear();
 }
 
 TVerrouPort &VerrouProgramme() {

@@ -45,8 +45,9 @@ class TVerrouPort {
   TVerrouPort &operator=(const TVerrouPort &) = delete;
 
   // Takes the lock of COM<portNumber>. Holding it already for that device
-  // costs nothing; holding another port's lock releases that one first, so
-  // the object holds at most one port. A refusal holds nothing.
+  // (or that configured path, while it does not resolve) costs nothing;
+  // holding another port's lock releases that one first, so the object holds
+  // at most one port. A refusal holds nothing.
   ResultatVerrou Prendre(int portNumber);
   // Releases the lock held, if any.
   void Liberer();
@@ -60,7 +61,8 @@ class TVerrouPort {
 
  private:
   int m_fd = -1;
-  std::string m_cle;  // real path of the device locked
+  std::string m_cle;     // real path of the device locked
+  std::string m_chemin;  // the device path as configured when it was taken
 };
 
 // The program's own lock, taken by every operation of the sensor model that

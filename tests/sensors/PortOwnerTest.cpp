@@ -51,6 +51,21 @@ TEST_F(PortOwnerTest, ASecondHolderIsToldWhoHoldsThePort) {
   ::unlink(alias.c_str());
 }
 
+// A stable link to an adapter (/dev/serial/by-id/...) vanishes while the
+// adapter is out: the program keeps the lock of the device meanwhile.
+TEST_F(PortOwnerTest, TheLockOutlivesTheLinkOfAnAdapterPulledOut) {
+  const std::string link = ::testing::TempDir() + "nivelix-by-id-tty";
+  ::unlink(link.c_str());
+  ASSERT_EQ(::symlink(bus.SlavePath().c_str(), link.c_str()), 0);
+  PointAt(link);
+  TVerrouPort program, another;
+  ASSERT_EQ(program.Prendre(Com).Etat, EtatVerrou::Pris);
+  ::unlink(link.c_str());
+  EXPECT_EQ(program.Prendre(Com).Etat, EtatVerrou::Pris);
+  PointAt(bus.SlavePath());
+  EXPECT_EQ(another.Prendre(Com).Etat, EtatVerrou::TenuAilleurs);
+}
+
 // Taking another port lets the first one go.
 TEST_F(PortOwnerTest, TakingAnotherPortFreesTheFirst) {
   nivsim::SimBus other;
