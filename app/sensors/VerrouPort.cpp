@@ -21,13 +21,12 @@ constexpr mode_t LockFileMode = 0666;  // every user may lock the port it can op
 constexpr std::size_t HolderTextMax = 128;
 
 // The device's real path, so that /dev/serial/by-id/... and /dev/ttyUSB0, or
-// two links to one pseudo-terminal, give one key. A device that is not there
-// (yet) keeps the name given: it still excludes another program using the
-// same name.
+// two links to one pseudo-terminal, give one key. Empty, with errno set,
+// when the device is not there.
 std::string RealPath(const std::string &path) {
   char resolved[PATH_MAX];
   if (::realpath(path.c_str(), resolved) != nullptr) return resolved;
-  return path;
+  return std::string();
 }
 
 std::string ProgramName() {
@@ -107,6 +106,7 @@ TVerrouPort::~TVerrouPort() { Liberer(); }
 
 std::string TVerrouPort::FichierVerrou(const std::string &devicePath) {
   std::string key = RealPath(devicePath);
+  if (key.empty()) key = devicePath;
   for (char &c : key)
     if (c == '/') c = '_';
   struct stat folder {};
@@ -126,6 +126,12 @@ ResultatVerrou TVerrouPort::Prendre(int portNumber) {
     return result;
   }
   const std::string key = RealPath(path);
+  if (key.empty()) {
+    // Nothing to own: no program can use a device that is not there, and
+    // the first to use it once it appears takes it.
+    result.Erreur = errno;
+    return result;
+  }
   if (m_fd >= 0 && key == m_cle) {
     m_chemin = path;
     result.Etat = EtatVerrou::Pris;

@@ -27,7 +27,8 @@
 enum class EtatVerrou {
   Pris,          // this object holds the lock (now or from before)
   TenuAilleurs,  // another program holds it: Detenteur and Programme say who
-  ErreurSysteme, // the lock file could not be made or locked: Erreur says why
+  ErreurSysteme, // no device to lock, or the lock file could not be made or
+                 // locked: Erreur says why; nothing held, nobody refused
 };
 
 struct ResultatVerrou {
