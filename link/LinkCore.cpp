@@ -10,6 +10,7 @@
 TPortSerie *LinkPort = nullptr;
 bool Rs232Mode = false;
 uint8_t SensorAddress = 0;
+bool PortWanted = false;
 
 namespace {
 
@@ -115,20 +116,23 @@ PortForCall::~PortForCall() {
 uint8_t PortForCall::Open() {
   if (LinkPort->Connected()) return ReviveHungUpPort();
   if (ConnectPort() != CodeOk) return CodeSerial;
-  openedHere_ = true;
+  openedHere_ = !PortWanted;
   return CodeOk;
 }
 
 TLinkResult OpenPortCall(int32_t port) {
   try {
     EnsurePort();
+    PortWanted = false;
     const std::string name = PortName(port);
     if (name != LinkPort->Port()) {
       DisconnectPort();
       LinkPort->SetPort(name);
     }
     if (ReviveHungUpPort() != CodeOk) return CodeToLinkResult(CodeSerial);
-    return CodeToLinkResult(ConnectPort());
+    const uint8_t code = ConnectPort();
+    PortWanted = code == CodeOk;
+    return CodeToLinkResult(code);
   } catch (...) {
     return CodeToLinkResult(CodeSerial);
   }
@@ -137,6 +141,7 @@ TLinkResult OpenPortCall(int32_t port) {
 void ClosePortCall() {
   try {
     EnsurePort();
+    PortWanted = false;
     DisconnectPort();
   } catch (...) {
   }
@@ -146,7 +151,11 @@ TLinkResult PresenceCall(int32_t port, int32_t mode, int32_t address) {
   try {
     EnsurePort();
     SelectPort(port, mode, address);
-    if (!LinkPort->Connected() || ReviveHungUpPort() != CodeOk) return CodeToLinkResult(CodeSerial);
+    if (!LinkPort->Connected()) {
+      if (!PortWanted || ConnectPort() != CodeOk) return CodeToLinkResult(CodeSerial);
+    } else if (ReviveHungUpPort() != CodeOk) {
+      return CodeToLinkResult(CodeSerial);
+    }
     return CodeToLinkResult(WakeSensor());
   } catch (...) {
     return CodeToLinkResult(CodeSerial);

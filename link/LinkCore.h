@@ -42,6 +42,13 @@ extern uint8_t SensorAddress;  // address of the sensor spoken to on RS485
 // Whether the library holds its port open (false before the first call).
 bool LinkPortHeld();
 
+// Whether the caller asked for the port to stay open: set by an OpenPort
+// call that opened it, cleared by ClosePort and by a failed OpenPort. While it is set, a port that a hang-up closed,
+// or whose reopening failed while the adapter was out, is opened again by
+// the next call of any kind and kept open, so that a sweep or a session that
+// met an unplugged adapter carries on once it is back.
+extern bool PortWanted;
+
 // ---- Port steps ----------------------------------------------------------------
 
 void PauseMs(int ms);
@@ -77,7 +84,8 @@ uint8_t WakeSensor();
 
 // The port for one call that needs it: Open() revives a held port that has
 // hung up, or opens a closed one, which the destructor closes again on every
-// way out of the call. A held port stays held.
+// way out of the call unless the caller wants it held (PortWanted). A held
+// port stays held.
 class PortForCall {
  public:
   PortForCall() = default;
@@ -98,7 +106,8 @@ class PortForCall {
 // another port is closed first. LINK_OK or LINK_PORT_FAILURE.
 TLinkResult OpenPortCall(int32_t port);
 void ClosePortCall();
-// The handshake on the open port; never opens a closed one.
+// The handshake on the open port. A closed port is opened again (and kept)
+// only while the caller wants it open; after ClosePort it stays closed.
 TLinkResult PresenceCall(int32_t port, int32_t mode, int32_t address);
 
 #endif

@@ -11,6 +11,8 @@
 // without one behaves the same in every operation it uses.
 #include "PortSerie.h"
 
+#include "CheminPort.h"
+
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -186,9 +188,7 @@ std::string TPortSerie::DevicePath(const std::string &portName) {
                      (*digits == '-' || (*digits >= '0' && *digits <= '9'));
   if (!wholeNumber) return portName;
 
-  std::string variable = "NIVELIX_COM" + std::to_string(number);
-  if (const char *configured = std::getenv(variable.c_str())) return configured;
-  return "/dev/ttyS" + std::to_string(number - 1);
+  return ComDevicePath(number);
 }
 
 void TPortSerie::SetPort(const std::string &name) {

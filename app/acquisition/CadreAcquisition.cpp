@@ -8,11 +8,13 @@
 #include <QFileDialog>
 #include <QHBoxLayout>
 #include <QListWidget>
+#include <QMainWindow>
 #include <QPageLayout>
 #include <QPrinter>
 #include <QPrinterInfo>
 #include <QPushButton>
 #include <QShortcut>
+#include <QStatusBar>
 #include <QSplitter>
 #include <QStyle>
 #include <QTextEdit>
@@ -20,10 +22,12 @@
 #include <QVBoxLayout>
 
 #include "Annonce.h"
+#include "DiagnosticPort.h"
 #include "DialogConfigAcqu.h"
 #include "GraphAcquisition.h"
 #include "ListeCapteurs.h"
 #include "Messages.h"
+#include "TextePort.h"
 #include "UtilCapt.h"
 #include "globales.h"
 #include "Icones.h"
@@ -309,9 +313,12 @@ void TFrameAcquisition::TimerTimer() {
 
   const TlistCapteur &sensors = Sensors();
   std::vector<double> values(static_cast<std::size_t>(sensors.Count()), FailedReadingMRad);
+  int portTroubleOf = -1;  // a sensor whose port could not be used, if any
   for (int i = 0; i < sensors.Count(); ++i) {
     double angle = 0.0;
-    const bool failed = sensors.GetSensor(i)->ReadAngle(angle) != FailSuccess;
+    const uint8_t failure = sensors.GetSensor(i)->ReadAngle(angle);
+    const bool failed = failure != FailSuccess;
+    if (failure == FailPort && portTroubleOf < 0) portTroubleOf = i;
     values[static_cast<std::size_t>(i)] = failed ? FailedReadingMRad : angle;
     // A failed reading is a gap in the curve, whatever the unit (in "%" the
     // stand-in value would convert to a plausible slope).
@@ -323,8 +330,25 @@ void TFrameAcquisition::TimerTimer() {
   m_graphique->replot(QCustomPlot::rpQueuedReplot);
 
   WriteSample(values);
+  ShowPortTrouble(portTroubleOf < 0 ? nullptr : sensors.GetSensor(portTroubleOf));
 
   if (k + 1 >= SampleCount()) EndRun();
+}
+
+void TFrameAcquisition::ShowPortTrouble(const TCapteur *sensor) {
+  auto *main = qobject_cast<QMainWindow *>(window());
+  if (main == nullptr) return;
+  // Empty fields say that samples are missing; the status bar says why
+  // when the port could not be used.
+  const QString trouble =
+      sensor != nullptr ? PortTroubleText(DiagnostiquerPort(sensor->Port)) : QString();
+  if (!trouble.isEmpty()) {
+    main->statusBar()->showMessage(trouble);
+    m_troubleShown = trouble;
+  } else if (!m_troubleShown.isEmpty()) {
+    if (main->statusBar()->currentMessage() == m_troubleShown) main->statusBar()->clearMessage();
+    m_troubleShown.clear();
+  }
 }
 
 void TFrameAcquisition::EndRun() {

@@ -20,6 +20,8 @@
 
 #include "FichierAcquisition.h"
 
+class TCapteur;
+
 class QCPTextElement;
 class QCustomPlot;
 class QListWidget;
@@ -69,6 +71,9 @@ class TFrameAcquisition : public QFrame {
   void GraphiqueUndoZoom();
   // Angle axis at +-AxisRange; bottom axis over the latest 101 samples.
   void FollowLastSample();
+  // Names in the main window's status bar why the port of sensor could not
+  // be used; nullptr clears the text this frame put there.
+  void ShowPortTrouble(const TCapteur *sensor);
 
   // Draws the chart on printer, fitted to its page. True when it was drawn.
   bool PrintChart(QPrinter &printer);
@@ -118,6 +123,7 @@ class TFrameAcquisition : public QFrame {
   const TConfigAcquisition *m_config;
   int32_t m_tickCount = 0;
   bool m_zoomed = false;
+  QString m_troubleShown;  // the status bar text this frame put there
   double m_axisRange = 0.0;
   int32_t m_visibleSamples = 100;
   int m_unit = 0;

@@ -6,13 +6,16 @@
 #include <QCheckBox>
 #include <QCoreApplication>
 #include <QLabel>
+#include <QMainWindow>
 #include <QPushButton>
+#include <QStatusBar>
 #include <QStyle>
 #include <QTextEdit>
 #include <QTimer>
 
 #include "Annonce.h"
 #include "Capteur.h"
+#include "DiagnosticPort.h"
 #include "EvenementNomme.h"
 #include "FicheVuMetre.h"
 #include "ThreadSec.h"
@@ -21,6 +24,7 @@
 #include "globales.h"
 #include "Icones.h"
 #include "Placement.h"
+#include "TextePort.h"
 #include "langue.h"
 
 namespace {
@@ -155,6 +159,7 @@ void TAfficheAngleCapteur::TimerTimer() {
   double angle = 0.0;
   const uint8_t failure = m_sensor->ReadAngle(angle);
   m_lastAngle = angle;
+  ShowPortTrouble(failure);
   const QString text =
       failure != FailSuccess
           ? Langue(TxtErr)
@@ -172,6 +177,23 @@ void TAfficheAngleCapteur::TimerTimer() {
   VuMetre->SetAngle(m_lastAngle,
                     failure == FailSuccess ? HorizonReading::Measured : HorizonReading::Missing);
   emit Lu();
+}
+
+void TAfficheAngleCapteur::ShowPortTrouble(uint8_t failure) {
+  auto *main = qobject_cast<QMainWindow *>(window());
+  if (main == nullptr) return;
+  // Only a port that could not be used has a cause worth naming: a sensor
+  // that did not answer on a working line shows "Err" alone.
+  const QString trouble =
+      failure == FailPort ? PortTroubleText(DiagnostiquerPort(m_sensor->Port)) : QString();
+  if (!trouble.isEmpty()) {
+    main->statusBar()->showMessage(trouble);
+    m_troubleShown = trouble;
+  } else if (!m_troubleShown.isEmpty()) {
+    // Cleared only when it is still this panel's text.
+    if (main->statusBar()->currentMessage() == m_troubleShown) main->statusBar()->clearMessage();
+    m_troubleShown.clear();
+  }
 }
 
 void TAfficheAngleCapteur::BoiteResetClick() {

@@ -63,6 +63,9 @@ class TAfficheAngleCapteur : public QFrame {
 
  private:
   void TimerTimer();
+  // Names a port that could not be used in the main window's status bar,
+  // and clears that text once the panel reads again.
+  void ShowPortTrouble(uint8_t failure);
   void BoiteResetClick();
   void BoutStopClick();
   void FrameResize();
@@ -71,6 +74,7 @@ class TAfficheAngleCapteur : public QFrame {
   TCapteur *m_sensor;
   double m_lastAngle = 0.0;
   double m_zeroOffset = 0.0;
+  QString m_troubleShown;  // the status bar text this panel put there
   std::unique_ptr<TEvenementNomme> CloseEvent;
 };
 

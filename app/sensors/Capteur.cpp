@@ -151,7 +151,10 @@ void TCapteur::SetConnected(bool flag) {
 }
 
 uint8_t TCapteur::OpenPort() {
-  return Guarded([&]() -> uint8_t { return LinkResultToCode(Com72800_OpenPort(Port)); });
+  return Guarded([&]() -> uint8_t {
+    if (!PortOwned(Port)) return FailPort;
+    return LinkResultToCode(Com72800_OpenPort(Port));
+  });
 }
 
 void TCapteur::ClosePort() { Com72800_ClosePort(); }
@@ -159,6 +162,10 @@ void TCapteur::ClosePort() { Com72800_ClosePort(); }
 uint8_t TCapteur::ExchangeFrames(std::string &frame, int32_t expectedLength,
                                  int32_t &receivedCount) {
   return Guarded([&]() -> uint8_t {
+    if (!PortOwned(Port)) {
+      receivedCount = 0;
+      return FailPort;
+    }
     char command[LINK_BUFFER_SIZE];
     char answer[LINK_BUFFER_SIZE] = {};
     CopyToLinkBuffer(frame, command);
@@ -177,12 +184,17 @@ uint8_t TCapteur::ExchangeFrames(std::string &frame, int32_t expectedLength,
 
 uint8_t TCapteur::ReadAngle(double &angle) {
   return Guarded([&]() -> uint8_t {
+    if (!PortOwned(Port)) {
+      angle = 0.0;
+      return FailPort;
+    }
     return LinkResultToCode(Com72800_LitMesure(&angle, Port, Data.Protocol, Address()));
   });
 }
 
 uint8_t TCapteur::TestPresence() {
   return Guarded([&]() -> uint8_t {
+    if (!PortOwned(Port)) return FailPort;
     return LinkResultToCode(Com72800_Presence(Port, Data.Protocol, Address()));
   });
 }

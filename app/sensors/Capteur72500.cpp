@@ -101,7 +101,10 @@ double FilterFromCoefficient(double y) {
 TCapteur72500::TCapteur72500() { Data.Family = 1; }
 
 uint8_t TCapteur72500::OpenPort() {
-  return Guarded([&]() -> uint8_t { return LinkResultToCode(Com72500_OpenPort(Port)); });
+  return Guarded([&]() -> uint8_t {
+    if (!PortOwned(Port)) return FailPort;
+    return LinkResultToCode(Com72500_OpenPort(Port));
+  });
 }
 
 void TCapteur72500::ClosePort() { Com72500_ClosePort(); }
@@ -109,6 +112,10 @@ void TCapteur72500::ClosePort() { Com72500_ClosePort(); }
 uint8_t TCapteur72500::ExchangeFrames(std::string &frame, int32_t expectedLength,
                                       int32_t &receivedCount) {
   return Guarded([&]() -> uint8_t {
+    if (!PortOwned(Port)) {
+      receivedCount = 0;
+      return FailPort;
+    }
     char command[LINK_BUFFER_SIZE];
     char answer[LINK_BUFFER_SIZE] = {};
     CopyToLinkBuffer(frame, command);
@@ -126,6 +133,10 @@ uint8_t TCapteur72500::ExchangeFrames(std::string &frame, int32_t expectedLength
 
 uint8_t TCapteur72500::ReadAngle(double &angle) {
   return Guarded([&]() -> uint8_t {
+    if (!PortOwned(Port)) {
+      angle = 0.0;
+      return FailPort;
+    }
     const TLinkResult result = Com72500_LitMesure(&angle, Port, Data.Protocol, Address());
     if (result != LINK_OK) angle = 0.0;
     return LinkResultToCode(result);
@@ -134,6 +145,7 @@ uint8_t TCapteur72500::ReadAngle(double &angle) {
 
 uint8_t TCapteur72500::TestPresence() {
   return Guarded([&]() -> uint8_t {
+    if (!PortOwned(Port)) return FailPort;
     return LinkResultToCode(Com72500_Presence(Port, Data.Protocol, Address()));
   });
 }

@@ -14,6 +14,7 @@
 #include "Capteur.h"
 #include "TypesCom72500.h"
 #include "UtilCapt.h"
+#include "VerrouPort.h"
 
 namespace capteur {
 
@@ -53,6 +54,15 @@ uint8_t GuardedReadOk(bool connected, Exchange exchange, Decode decode) noexcept
   return GuardedRead(connected, exchange, [&](const std::string &answer, uint8_t failure) -> uint8_t {
     return failure != FailSuccess ? failure : decode(answer);
   });
+}
+
+// Whether this program may talk on COM<port>: it takes the program's lock of
+// the port (VerrouPort) and is refused only when another program holds it,
+// whose acquisition would otherwise lose the answers this one takes. A lock
+// file that cannot be made keeps nobody off the line. A refused operation
+// fails as a port that cannot be opened does (FailPort), without a byte sent.
+inline bool PortOwned(uint8_t port) {
+  return VerrouProgramme().Prendre(port).Etat != EtatVerrou::TenuAilleurs;
 }
 
 inline void WaitMs(int ms) { std::this_thread::sleep_for(std::chrono::milliseconds(ms)); }

@@ -3,6 +3,7 @@
 
 #include <array>
 #include <chrono>
+#include <cstring>
 #include <memory>
 #include <thread>
 
@@ -144,6 +145,10 @@ bool ScanRs485(std::unique_ptr<TCapteur> &last) {
 
 }  // namespace
 
+std::string ScanShell::ScanPortTroubleText(const DiagnosticPort &port) const {
+  return port.Chemin + ": " + std::strerror(port.Erreur);
+}
+
 void SetScanShell(ScanShell *s) { shell = s; }
 ScanShell *CurrentScanShell() { return shell; }
 
@@ -154,12 +159,28 @@ void ScanLine() {
   StopRequested = false;
   bool found = false;
   std::unique_ptr<TCapteur> last;
-  const uint8_t linkType = shell->ScanLinkType();
-  if (linkType == ScanLinkRs232)
-    found = ScanRs232(last);
-  else if (linkType == ScanLinkRs485)
-    found = ScanRs485(last);
-  if (!found) Status(ScanText::NoSensor);
+  // A port that cannot be used is named, and not swept: 255 silent
+  // addresses would only end in "No sensor is connected" after a minute.
+  DiagnosticPort port = DiagnostiquerPort(shell->ScanPortNumber());
+  if (port.Etat == EtatPort::Disponible) {
+    const uint8_t linkType = shell->ScanLinkType();
+    if (linkType == ScanLinkRs232)
+      found = ScanRs232(last);
+    else if (linkType == ScanLinkRs485)
+      found = ScanRs485(last);
+  }
+
+  // "No sensor is connected" is for a line that opened and stayed silent;
+  // a port lost during the scan (adapter pulled out) is named instead. The
+  // sweep and the reads have closed the port by now, so the libraries' own
+  // lock does not stand in the way of the check.
+  if (!found && port.Etat == EtatPort::Disponible) port = DiagnostiquerPort(shell->ScanPortNumber());
+  if (port.Etat != EtatPort::Disponible) {
+    ScanStatus = shell->ScanPortTroubleText(port);
+    ShowScanStatus();
+  } else if (!found) {
+    Status(ScanText::NoSensor);
+  }
 
   shell->DiscardAcquisitionFrame();
   // The port of the last family used may still be held by its library

@@ -16,6 +16,7 @@
 #include <string>
 
 #include "Capteur.h"
+#include "DiagnosticPort.h"
 
 class TlistCapteur;
 
@@ -61,6 +62,11 @@ class ScanShell {
   // sensor-reading item for a sensor of the list.
   virtual void DiscardAcquisitionFrame() = 0;
   virtual void AddSensorReadingItem(TCapteur *sensor) = 0;
+
+  // The status that names why the port cannot be used (the device path and
+  // the cause); shown instead of the scan's texts. The plain default gives
+  // the path and the system's error text.
+  virtual std::string ScanPortTroubleText(const DiagnosticPort &port) const;
 
   // Lets the user interface handle its pending input and painting.
   virtual void ProcessPendingEvents() = 0;

@@ -18,10 +18,13 @@
 #include <QVBoxLayout>
 
 #include "Annonce.h"
+#include "CheminPort.h"
 #include "DialogCapteur.h"
 #include "ListeCapteurs.h"
 #include "Messages.h"
+#include "TextePort.h"
 #include "UtilCapt.h"
+#include "VerrouPort.h"
 #include "globales.h"
 #include "langue.h"
 
@@ -48,10 +51,7 @@ QString FromUtf8(const std::string &text) { return QString::fromUtf8(text.c_str(
 }  // namespace
 
 QString PortDevicePath(int portNumber) {
-  const QByteArray variable = "NIVELIX_COM" + QByteArray::number(portNumber);
-  const QByteArray configured = qgetenv(variable.constData());
-  if (!configured.isEmpty()) return QString::fromLocal8Bit(configured);
-  return QStringLiteral("/dev/ttyS%1").arg(portNumber - 1);
+  return QString::fromLocal8Bit(ComDevicePath(portNumber).c_str());
 }
 
 TFenetreConfig::TFenetreConfig(QWidget *parent) : QDialog(parent) {
@@ -440,6 +440,9 @@ void TFenetreConfig::BoutConfigOkClick() {
     if (m_pendingClose == PendingClose::None) m_pendingClose = PendingClose::Apply;
     return;
   }
+  // Another port applied: the one held so far is free for other programs
+  // (the new one is taken at its first use).
+  if (PendingSettings.PortNumber != Settings.PortNumber) VerrouProgramme().Liberer();
   ApplyPendingSettings();
   done(ConfigApply);
 }
@@ -479,6 +482,10 @@ std::string TFenetreConfig::ScanTextOf(ScanText text) const {
     case ScanText::SerialSeparator: id = TxtSerialNumberSeparator; break;
   }
   return Langue(id).toStdString();
+}
+
+std::string TFenetreConfig::ScanPortTroubleText(const DiagnosticPort &port) const {
+  return PortTroubleText(port).toStdString();
 }
 
 void TFenetreConfig::SetScanStatus(const std::string &text) {

@@ -77,6 +77,7 @@ class TFenetreConfig : public QDialog, public ScanShell {
   uint8_t ScanLinkType() const override;
   TlistCapteur *ScanSensorList() override;
   std::string ScanTextOf(ScanText text) const override;
+  std::string ScanPortTroubleText(const DiagnosticPort &port) const override;
   void SetScanStatus(const std::string &text) override;
   void SetScanProgress(int32_t percent) override;
   void SetScanState(bool idle) override;

@@ -1,8 +1,5 @@
 #include "globales.h"
 
-#include <fcntl.h>
-#include <unistd.h>
-
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
@@ -11,6 +8,7 @@
 #include <QStringDecoder>
 #include <QStringEncoder>
 
+#include "FichierReglages.h"
 #include "Messages.h"
 #include "UtilCapt.h"
 #include "langue.h"
@@ -36,75 +34,39 @@ void ReportFileError(LangueId what, int errorNumber) {
                                QString::fromLocal8Bit(std::strerror(errorNumber))));
 }
 
-// Reads size bytes at offset. Returns the count read (short only at the end
-// of the file) or -1 with errno set.
-ssize_t ReadAt(int fd, void *buffer, std::size_t size, off_t offset) {
-  auto *bytes = static_cast<char *>(buffer);
-  std::size_t done = 0;
-  while (done < size) {
-    const ssize_t n = ::pread(fd, bytes + done, size - done, offset + static_cast<off_t>(done));
-    if (n < 0 && errno == EINTR) continue;
-    if (n < 0) return -1;
-    if (n == 0) break;
-    done += static_cast<std::size_t>(n);
-  }
-  return static_cast<ssize_t>(done);
+void ReportFileText(LangueId what) {
+  ShowMessage(MessageKind::Error, Langue(what).arg(QString::fromLatin1(SettingsFileName)));
 }
 
-// Writes size bytes at offset; false with errno set on failure.
-bool WriteAt(int fd, const void *buffer, std::size_t size, off_t offset) {
-  const auto *bytes = static_cast<const char *>(buffer);
-  std::size_t done = 0;
-  while (done < size) {
-    const ssize_t n = ::pwrite(fd, bytes + done, size - done, offset + static_cast<off_t>(done));
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) {
-      if (n == 0) errno = EIO;
-      return false;
-    }
-    done += static_cast<std::size_t>(n);
+// The message of a failed load: each says that the defaults are in force.
+void ReportLoadFailure(const ResultatReglages &r) {
+  switch (r.Etat) {
+    case EtatReglages::Ok:
+    case EtatReglages::Cree: return;
+    case EtatReglages::PasOrdinaire: ReportFileText(TxtSettingsNotRegular); return;
+    case EtatReglages::ErreurOuverture: ReportFileError(TxtSettingsOpenErrorDefaults, r.Erreur); return;
+    case EtatReglages::ErreurCreation:
+    case EtatReglages::ErreurEcriture: ReportFileError(TxtSettingsCreateErrorDefaults, r.Erreur); return;
+    case EtatReglages::ErreurLecture: ReportFileError(TxtSettingsReadErrorDefaults, r.Erreur); return;
+    case EtatReglages::Court: ReportFileText(TxtSettingsShortFile); return;
+    case EtatReglages::ErreurFermeture: ReportFileError(TxtSettingsCloseError, r.Erreur); return;
   }
-  return true;
 }
 
-// Opens the existing settings file for reading and writing, or creates it
-// when there is none. An existing file is never truncated: when it cannot be
-// opened (no access, an I/O error) the failure is reported and -1 returned,
-// so the user's settings in it survive. created tells which case it was.
-int OpenSettingsFile(bool &created) {
-  created = false;
-  int fd;
-  do {
-    fd = ::open(SettingsFileName, O_RDWR | O_CLOEXEC);
-  } while (fd < 0 && errno == EINTR);
-  if (fd >= 0) return fd;
-  if (errno != ENOENT) {
-    ReportFileError(TxtSettingsOpenError, errno);
-    return -1;
+// The message of a failed save: the settings applied stay in force.
+void ReportSaveFailure(const ResultatReglages &r) {
+  switch (r.Etat) {
+    case EtatReglages::Ok:
+    case EtatReglages::Cree: return;
+    case EtatReglages::PasOrdinaire: ReportFileText(TxtSettingsNotRegularSave); return;
+    // A read-only file loaded at the start; here is where it shows.
+    case EtatReglages::ErreurOuverture: ReportFileError(TxtSettingsCannotSave, r.Erreur); return;
+    case EtatReglages::ErreurCreation: ReportFileError(TxtSettingsCreateError, r.Erreur); return;
+    case EtatReglages::ErreurLecture: ReportFileError(TxtSettingsReadError, r.Erreur); return;
+    case EtatReglages::Court: ReportFileText(TxtSettingsShortFileSave); return;
+    case EtatReglages::ErreurEcriture: ReportFileError(TxtSettingsWriteError, r.Erreur); return;
+    case EtatReglages::ErreurFermeture: ReportFileError(TxtSettingsCloseError, r.Erreur); return;
   }
-  // O_EXCL: a file that appeared in between is not clobbered either.
-  do {
-    fd = ::open(SettingsFileName, O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-  } while (fd < 0 && errno == EINTR);
-  if (fd < 0) {
-    ReportFileError(TxtSettingsCreateError, errno);
-    return -1;
-  }
-  created = true;
-  return fd;
-}
-
-// Removes a settings file this run has just created and could not fill: a
-// file shorter than one record would make every later start and save fail.
-void RemoveCreatedFile() { ::unlink(SettingsFileName); }
-
-// Closes fd; false (reported) when the system says the data did not make it.
-bool CloseSettingsFile(int fd) {
-  if (::close(fd) != 0 && errno != EINTR) {
-    ReportFileError(TxtSettingsCloseError, errno);
-    return false;
-  }
-  return true;
 }
 
 }  // namespace
@@ -155,88 +117,30 @@ SettingsRecord DefaultSettings() {
 
 bool LoadSettings() {
   Settings = DefaultSettings();
-  bool ok = true;
-  bool created = false;
-  const int fd = OpenSettingsFile(created);
-  if (fd < 0) {
-    ok = false;
-  } else if (created) {
-    if (!WriteAt(fd, &Settings, sizeof Settings, 0)) {
-      ReportFileError(TxtSettingsWriteError, errno);
-      ::close(fd);
-      RemoveCreatedFile();
-      ok = false;
-    } else {
-      ok = CloseSettingsFile(fd);
-    }
-  } else {
-    // Read into a scratch record: a short or failed read must leave the
-    // defaults in force, not half a record over them.
-    SettingsRecord read{};
-    const ssize_t n = ReadAt(fd, &read, sizeof read, 0);
-    if (n < 0) {
-      ReportFileError(TxtSettingsReadError, errno);
-      ok = false;
-    } else if (static_cast<std::size_t>(n) < sizeof read) {
-      ShowMessage(MessageKind::Error,
-                  Langue(TxtSettingsShortFile).arg(QString::fromLatin1(SettingsFileName)));
-      ok = false;
-    } else {
-      Settings = read;
-    }
-    ::close(fd);  // opened for reading only in effect: nothing to lose here
-  }
+  const ResultatReglages r = TFichierReglages::Charger(Settings);
+  ReportLoadFailure(r);
   PendingSettings = Settings;
-  return ok;
+  return r.Etat == EtatReglages::Ok || r.Etat == EtatReglages::Cree;
 }
 
 void ApplyPendingSettings() { Settings = PendingSettings; }
 
-TSettingsSave::~TSettingsSave() {
-  if (m_fd >= 0) {
-    ::close(m_fd);
-    if (m_created) RemoveCreatedFile();
-  }
-}
+TSettingsSave::TSettingsSave() : m_file(std::make_unique<TFichierReglages>()) {}
+
+TSettingsSave::~TSettingsSave() = default;
 
 bool TSettingsSave::ReadPrevious() {
-  if (m_fd >= 0) {
-    ::close(m_fd);
-    m_fd = -1;
-  }
-  const int fd = OpenSettingsFile(m_created);
-  if (fd < 0) return false;
-  if (m_created) {
-    m_previous = Settings;
-  } else {
-    const ssize_t n = ReadAt(fd, &m_previous, sizeof m_previous, 0);
-    if (n < 0 || static_cast<std::size_t>(n) < sizeof m_previous) {
-      // Nothing is written over a file whose record 0 could not be read.
-      if (n < 0)
-        ReportFileError(TxtSettingsReadError, errno);
-      else
-        ShowMessage(MessageKind::Error,
-                    Langue(TxtSettingsShortFileSave).arg(QString::fromLatin1(SettingsFileName)));
-      ::close(fd);
-      return false;
-    }
-  }
-  m_fd = fd;
-  return true;
+  const ResultatReglages r = m_file->LirePrecedent(Settings);
+  ReportSaveFailure(r);
+  return r.Etat == EtatReglages::Ok;
 }
 
 bool TSettingsSave::WriteRecords() {
-  if (m_fd < 0) return false;
-  const int fd = m_fd;
-  m_fd = -1;
-  SettingsRecord records[2] = {Settings, m_previous};
-  if (!WriteAt(fd, records, sizeof records, 0)) {
-    ReportFileError(TxtSettingsWriteError, errno);
-    ::close(fd);
-    if (m_created) RemoveCreatedFile();
-    return false;
-  }
-  return CloseSettingsFile(fd);
+  // Not after a first step that failed: that one was reported already.
+  if (!m_file->Ouvert()) return false;
+  const ResultatReglages r = m_file->EcrireEnregistrements(Settings);
+  ReportSaveFailure(r);
+  return r.Etat == EtatReglages::Ok;
 }
 
 bool SaveSettings() {

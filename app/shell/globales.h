@@ -8,10 +8,12 @@
 #define NIVELIX_GLOBALES_H
 
 #include <cstdint>
+#include <memory>
 
 #include <QString>
 
 class TlistCapteur;
+class TFichierReglages;
 class TFrameAcquisition;
 
 static_assert(__BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__,
@@ -93,9 +95,12 @@ SettingsRecord DefaultSettings();
 
 // Fills Settings with the defaults, reads record 0 of "ruzazazo.cfg" over
 // them and makes PendingSettings a copy. A missing file is created holding
-// the defaults. Any other failure (no access, a file shorter than one record,
-// a read error) is reported in a message box; the defaults then stay in
-// force and the file is left as it is. Returns false after a failure.
+// the defaults; a read-only file loads (a save will say it cannot write).
+// Any other failure (no access, a symbolic link or anything but a regular
+// file at the name, a file shorter than one record, a read error) is
+// reported in a message box that says the defaults are in force; the file
+// is left as it is. Returns false after a failure. The file handling itself
+// is TFichierReglages, free of windows.
 bool LoadSettings();
 
 // Copies PendingSettings into Settings (the configuration dialog's apply).
@@ -108,10 +113,11 @@ void ApplyPendingSettings();
 //   if (save.ReadPrevious()) { ...; save.WriteRecords(); }
 // A failure is reported in a message box with the system's error text and
 // ends the save; Settings stays in force either way. A file that exists but
-// cannot be opened is never created anew, so its content is not lost.
+// cannot be opened is never created anew, so its content is not lost; a
+// symbolic link or anything but a regular file at the name is never written.
 class TSettingsSave {
  public:
-  TSettingsSave() = default;
+  TSettingsSave();
   ~TSettingsSave();
   TSettingsSave(const TSettingsSave &) = delete;
   TSettingsSave &operator=(const TSettingsSave &) = delete;
@@ -125,9 +131,7 @@ class TSettingsSave {
   bool WriteRecords();
 
  private:
-  int m_fd = -1;
-  bool m_created = false;  // the file did not exist: it is removed if left unfilled
-  SettingsRecord m_previous{};
+  std::unique_ptr<TFichierReglages> m_file;
 };
 
 // Both steps of TSettingsSave at once; false after a reported failure.

@@ -23,6 +23,7 @@
 #include "SimFixture.h"
 #include "globales.h"
 #include "langue.h"
+#include "VerrouPort.h"
 
 // Readable QStrings in failure messages.
 inline void PrintTo(const QString &text, std::ostream *os) { *os << text.toStdString(); }
@@ -49,6 +50,9 @@ class AcquisitionFixture : public SimFixture {
     SetMessageAnswerer({});
     Com72500_ClosePort();
     Com72800_ClosePort();
+    // Before the pseudo-terminal goes: its number is free for the next test
+    // program, which must not find it locked by this one.
+    VerrouProgramme().Liberer();
     delete SensorList;
     SensorList = nullptr;
     QDir::setCurrent(previousDir);

@@ -36,6 +36,7 @@
 #include "dialogconfig.h"
 #include "globales.h"
 #include "langue.h"
+#include "VerrouPort.h"
 
 namespace config_test {
 
@@ -122,6 +123,9 @@ class ConfigFixture : public SimFixture {
     SensorList = nullptr;
     Com72500_ClosePort();
     Com72800_ClosePort();
+    // Before the pseudo-terminal goes: its number is free for the next test
+    // program, which must not find it locked by this one.
+    VerrouProgramme().Liberer();
     if (m_oldDir) {
       EXPECT_EQ(chdir(m_oldDir), 0);
       free(m_oldDir);

@@ -5,6 +5,7 @@
 #include <QMenu>
 
 #include "AccessibleText.h"
+#include "CheminPort.h"
 #include "ConfigFixture.h"
 #include "principale.h"
 
@@ -191,6 +192,7 @@ struct Rs232Case {
   std::vector<int> progress;
   LangueId status;
   const char *line;       // nullptr: no line
+  const char *device = nullptr;  // the port points here instead of at the bus
 };
 
 class Rs232ScanTest : public ConfigFixture, public ::testing::WithParamInterface<Rs232Case> {};
@@ -199,6 +201,7 @@ TEST_P(Rs232ScanTest, OneSensorOrNone) {
   const Rs232Case &c = GetParam();
   if (c.sensors > 0) bus->AddSensorA(SensorA(1, c.serial, true));
   if (c.sensors < 0) bus->Unplug();
+  if (c.device) ::setenv(("NIVELIX_COM" + std::to_string(comNumber)).c_str(), c.device, 1);
   RecordingConfig dialog;
   UseLine(LinkRs232);  // after the dialog, which loads the settings file
   dialog.show();
@@ -207,6 +210,9 @@ TEST_P(Rs232ScanTest, OneSensorOrNone) {
   EXPECT_EQ(dialog.progress, c.progress);
   std::string status = Text(c.status);
   if (c.status == TxtConnectionA) status += "RS232";
+  // A port that cannot be used is named with its device.
+  if (Langue(c.status).startsWith("%1"))
+    status = Langue(c.status).arg(QString::fromStdString(ComDevicePath(comNumber))).toStdString();
   ASSERT_FALSE(dialog.statuses.empty());
   EXPECT_EQ(dialog.statuses.back(), status);
   auto *statusLine = Child<QLabel>(&dialog, "StatusPanel0");
@@ -231,7 +237,11 @@ INSTANTIATE_TEST_SUITE_P(
     Rows, Rs232ScanTest,
     ::testing::Values(
         Rs232Case{"NothingConnected", 0, "", {30, 60, 100, 0}, TxtNoSensor, nullptr},
-        Rs232Case{"AdapterPulledOut", -1, "", {30, 60, 100, 0}, TxtNoSensor, nullptr},
+        Rs232Case{"AdapterPulledOut", -1, "", {0}, TxtPortNotFound, nullptr},
+        Rs232Case{"NotASerialPort", 0, "", {0}, TxtPortNotSerial, nullptr, "/dev/null"},
+        Rs232Case{"Folder", 0, "", {0}, TxtPortNotSerial, nullptr, "/tmp"},
+        // The settings file the dialog made in the working folder.
+        Rs232Case{"RegularFile", 0, "", {0}, TxtPortNotSerial, nullptr, "ruzazazo.cfg"},
         Rs232Case{"FamilyA", 1, "123456", {30, 60, 0}, TxtConnectionA, "KV72500-AB n°123456"},
         // On a point-to-point line the undecodable sensor is kept: its
         // configuration can be written again.

@@ -56,6 +56,7 @@
 #include "globales.h"
 #include "langue.h"
 #include "principale.h"
+#include "VerrouPort.h"
 
 
 namespace e2e {
@@ -133,6 +134,9 @@ class E2eFixture : public SimFixture {
     SetMessageAnswerer({});
     Com72500_ClosePort();
     Com72800_ClosePort();
+    // Before the pseudo-terminal goes: its number is free for the next test
+    // program, which must not find it locked by this one.
+    VerrouProgramme().Liberer();
     SimFixture::TearDown();
     QDir::setCurrent(m_previousDir);
   }

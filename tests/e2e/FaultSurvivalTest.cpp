@@ -7,9 +7,14 @@
 #include <sys/stat.h>
 
 #include <QFileInfo>
+#include <QProcess>
+#include <QStatusBar>
 #include <QRegularExpression>
 
+#include "DiagnosticPort.h"
 #include "E2eFixture.h"
+#include "TextePort.h"
+#include "VerrouPort.h"
 
 namespace e2e {
 namespace {
@@ -147,8 +152,9 @@ TEST_F(FaultSurvival, AdapterUnpluggedDuringAcquisitionThenPluggedBack) {
   ExpectResponsive();
 }
 
-// Another program holds the port: the scan finds nothing and says so, live
-// reading shows "Err"; once the port is free everything works. The port's
+// Another program holds the port: the scan finds nothing and names the
+// cause, live reading shows "Err" and the status bar says why; once the port
+// is free everything works. The port's
 // lock belongs to an open of the device, not to a process, so an open made
 // here stands for the other program exactly (and no child process can hang
 // the test).
@@ -158,9 +164,11 @@ TEST_F(FaultSurvival, PortHeldByAnotherProcess) {
   ASSERT_GE(holder, 0);
   ASSERT_EQ(::flock(holder, LOCK_EX | LOCK_NB), 0);
 
+  const QString inUse = Langue(TxtPortInUse).arg(QString::fromStdString(bus->SlavePath()));
   QMenu *reading = Child<QMenu>(FenetrePrincipale, "MenuAffiche");
   reading->actions()[2]->trigger();
   EXPECT_EQ(NextReading(Panel(0)), Langue(TxtErr));
+  EXPECT_EQ(FenetrePrincipale->statusBar()->currentMessage(), inUse) << "the status bar says why";
   Panel(0)->BoutStop->click();
   ASSERT_TRUE(WaitUntil([] { return FenetrePrincipale->Panels().Count() == 0; }, 5000));
 
@@ -174,11 +182,120 @@ TEST_F(FaultSurvival, PortHeldByAnotherProcess) {
     Child<QPushButton>(Config(), "BoutConfigOk")->click();
   });
   EXPECT_TRUE(busy.isEmpty());
-  EXPECT_EQ(busyStatus, Langue(TxtNoSensor));
+  EXPECT_EQ(busyStatus, inUse);
   EXPECT_EQ(freed.size(), 3);
   reading->actions()[2]->trigger();
   EXPECT_NEAR(Number(NextReading(Panel(0))), 30.0, 0.02);
   EXPECT_TRUE(asked.empty());
+}
+
+// The adapter pulled out at 10 % of a sweep and plugged back at 30 %: the
+// sweep tries the port again at every address, so the sensors after the
+// gap are found, and it takes as long as a sweep over a live line does.
+TEST_F(FaultSurvival, SweepFindsTheSensorsAfterAnUnpluggedStretch) {
+  nivsim::SensorAConfig a;
+  a.identifier = 120;
+  a.serialNumber = "120120";
+  bus->AddSensorA(a);
+  nivsim::SensorBConfig b;
+  b.identifier = 200;
+  b.serialNumber = "20200";
+  bus->AddSensorB(b);
+  Start();
+  Configure([] {
+    Child<QRadioButton>(Config(), "RadioEnvRS485")->click();
+    Child<QPushButton>(Config(), "BoutConfigOk")->click();
+  });
+  QStringList found;
+  qint64 ms = 0;
+  Configure([&] {
+    auto *progress = Child<QProgressBar>(Config(), "BarreProgression");
+    auto c = QObject::connect(progress, &QProgressBar::valueChanged, [&](int value) {
+      if (value == 10 && !bus->Unplugged()) bus->Unplug();
+      if (value == 30 && bus->Unplugged()) bus->Replug();
+    });
+    QElapsedTimer clock;
+    clock.start();
+    found = Scan(205);
+    ms = clock.elapsed();
+    QObject::disconnect(c);
+  });
+  EXPECT_EQ(found.size(), 5) << found.join(", ").toStdString();
+  EXPECT_TRUE(found.contains("KV72500-AB n°120120"));
+  EXPECT_TRUE(found.contains("KV7280 n°20200"));
+  // About 0.3 s per silent address over a live line; a sweep that gave up
+  // on the port ends in a few seconds.
+  EXPECT_GT(ms, 30000);
+  EXPECT_LT(ms, 110000);
+  EXPECT_TRUE(asked.empty());
+}
+
+// Under a user who may not open the device: the scan names the device and
+// the cure instead of "No sensor is connected". The file access of this
+// thread is switched to "nobody" (root passes every permission check).
+TEST_F(FaultSurvival, PermissionDeniedIsNamed) {
+  Start();
+  QString status;
+  {
+    AsUnprivileged as;
+    if (!as.Active()) GTEST_SKIP() << "file access cannot be checked as another user here";
+    Configure([&] {
+      EXPECT_TRUE(Scan(3).isEmpty());
+      status = ScanStatus();
+    });
+  }
+  EXPECT_EQ(status, Langue(TxtPortAccessDenied).arg(QString::fromStdString(bus->SlavePath())));
+  EXPECT_TRUE(bus->HostBytes().empty()) << "nothing was sent";
+}
+
+// A second copy of the program wants the port while the first records: it
+// is told which process holds the port and reads nothing, and the first
+// loses no sample. The second copy is this test program started again,
+// running the SecondProgram case below: a separate process, as a second
+// nivelix3 would be.
+TEST_F(FaultSurvival, SecondProgramIsRefusedAndTheFirstLosesNothing) {
+  StartAndScan();
+  const QString file = Path("first.txt");
+  ASSERT_TRUE(StartAcquisition(file));
+  QProcess second;
+  QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+  env.insert("NIVELIX_SECOND_PROGRAM_OF", QString::number(::getpid()));
+  second.setProcessEnvironment(env);
+  second.setProcessChannelMode(QProcess::MergedChannels);
+  ASSERT_TRUE(RunTicks(5, [&](int tick) {
+    if (tick == 1)
+      second.start(QCoreApplication::applicationFilePath(),
+                   {"--gtest_filter=SecondProgram.IsRefusedThePort"});
+    if (tick == 4) second.waitForFinished(20000);
+    if (tick == 5) Child<QPushButton>(AcquisitionFrame, "BoutStop")->click();
+  }));
+  const QString output = QString::fromLocal8Bit(second.readAll());
+  EXPECT_EQ(second.exitStatus(), QProcess::NormalExit);
+  EXPECT_EQ(second.exitCode(), 0) << output.toStdString();
+  EXPECT_TRUE(output.contains("[  PASSED  ] 1 test")) << output.toStdString();
+  const QStringList lines = FileLines(file);
+  ASSERT_EQ(lines.size(), 6 + 5) << lines.join("\n").toStdString();
+  for (int k = 0; k < 5; ++k) {
+    const QStringList fields = lines[6 + k].split('\t');
+    ASSERT_EQ(fields.size(), 4);
+    EXPECT_NEAR(Number(fields[1]), 10.0, 0.02) << "sample " << k;
+    EXPECT_NEAR(Number(fields[2]), -5.0, 0.02) << "sample " << k;
+    EXPECT_NEAR(Number(fields[3]), 30.0, 0.02) << "sample " << k;
+  }
+  EXPECT_TRUE(asked.empty());
+}
+
+// The program holds its port from the scan on, and lets it go as soon as
+// the user applies another one.
+TEST_F(FaultSurvival, ApplyingAnotherPortLetsTheFirstGo) {
+  StartAndScan();
+  TVerrouPort another;  // another program's open of the lock
+  EXPECT_EQ(another.Prendre(1).Etat, EtatVerrou::TenuAilleurs);
+  Configure([] {
+    Child<QComboBox>(Config(), "ComboNumCom")->setCurrentIndex(1);
+    Child<QPushButton>(Config(), "BoutConfigOk")->click();
+  });
+  EXPECT_EQ(another.Prendre(1).Etat, EtatVerrou::Pris);
 }
 
 // A misbehaving device on the bus: the sensor at 1 answers with garbage in
@@ -229,6 +346,7 @@ struct SettingsCase {
   const char *name;
   QByteArray content;
   bool readOnly;
+  bool linked;       // the settings file is a symbolic link to a file holding content
   LangueId atStart;  // TxtAppTitle: no message
   LangueId atApply;  // the same
   bool keptAsIs;     // the file is left as it was after Apply
@@ -253,9 +371,12 @@ class SettingsFault : public FaultSurvival, public ::testing::WithParamInterface
 TEST_P(SettingsFault, ProgramStartsAndFileIsNotLost) {
   const SettingsCase &c = GetParam();
   {
-    QFile f(QString::fromLatin1(SettingsFileName));
+    QFile f(QString::fromLatin1(c.linked ? "elsewhere" : SettingsFileName));
     ASSERT_TRUE(f.open(QIODevice::WriteOnly));
     f.write(c.content);
+  }
+  if (c.linked) {
+    ASSERT_EQ(symlink("elsewhere", SettingsFileName), 0);
   }
   std::unique_ptr<AsUnprivileged> unprivileged;
   if (c.readOnly) {
@@ -309,11 +430,16 @@ TEST_P(SettingsFault, ProgramStartsAndFileIsNotLost) {
 
 INSTANTIATE_TEST_SUITE_P(
     Files, SettingsFault,
-    ::testing::Values(SettingsCase{"Short", QByteArray(100, 'x'), false, TxtSettingsShortFile,
+    ::testing::Values(SettingsCase{"Short", QByteArray(100, 'x'), false, false, TxtSettingsShortFile,
                                    TxtSettingsShortFileSave, true},
-                      SettingsCase{"Garbled", Garbled(), false, TxtAppTitle, TxtAppTitle, false},
-                      SettingsCase{"ReadOnly", Rs485Record(), true, TxtSettingsOpenError,
-                                   TxtSettingsOpenError, true}),
+                      SettingsCase{"Garbled", Garbled(), false, false, TxtAppTitle, TxtAppTitle, false},
+                      // Loads; only Apply says that it cannot store.
+                      SettingsCase{"ReadOnly", Rs485Record(), true, false, TxtAppTitle,
+                                   TxtSettingsCannotSave, true},
+                      // Neither read nor written through (run as root, this
+                      // is how /etc/passwd was overwritten).
+                      SettingsCase{"SymbolicLink", Rs485Record(), false, true, TxtSettingsNotRegular,
+                                   TxtSettingsNotRegularSave, true}),
     [](const ::testing::TestParamInfo<SettingsCase> &info) { return std::string(info.param.name); });
 
 // Acquisition files that cannot be written: a missing folder stops the run
@@ -392,6 +518,26 @@ INSTANTIATE_TEST_SUITE_P(
                  },
                  -1}),
     [](const ::testing::TestParamInfo<FileCase> &info) { return std::string(info.param.name); });
+
+// The second program of SecondProgramIsRefusedAndTheFirstLosesNothing;
+// skipped unless that test starts it.
+TEST(SecondProgram, IsRefusedThePort) {
+  const char *first = std::getenv("NIVELIX_SECOND_PROGRAM_OF");
+  if (first == nullptr) GTEST_SKIP() << "run by SecondProgramIsRefusedAndTheFirstLosesNothing";
+  const DiagnosticPort port = DiagnostiquerPort(1);
+  EXPECT_EQ(port.Etat, EtatPort::OccupeNivelix);
+  EXPECT_EQ(port.Detenteur, std::atoi(first));
+  EXPECT_TRUE(PortTroubleText(port).contains(QString::number(port.Detenteur)))
+      << PortTroubleText(port).toStdString();
+  TCapteur72500 sensor;
+  sensor.SetPort(1);
+  sensor.Data.Protocol = 0;
+  sensor.Data.Identifier = 1;
+  double angle = 99.0;
+  EXPECT_EQ(sensor.ReadAngle(angle), FailPort);
+  EXPECT_EQ(angle, 0.0);
+  EXPECT_EQ(sensor.TestPresence(), FailPort);
+}
 
 }  // namespace
 }  // namespace e2e

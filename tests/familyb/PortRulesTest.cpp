@@ -117,6 +117,20 @@ TEST_F(FamilyBPort, OpeningAnotherPortClosesTheFirst) {
   Com72800_ClosePort();
 }
 
+// Out for several presence tests of a sweep, then back: the next test
+// opens the port again instead of failing until the sweep ends.
+TEST_F(FamilyBPort, PresenceReopensAfterAFailedReopenOnceTheAdapterIsBack) {
+  AddSensor(7);
+  ASSERT_EQ(Com72800_OpenPort(ComPort), LINK_OK);
+  bus->Unplug();
+  EXPECT_EQ(Com72800_Presence(ComPort, Rs485, 7), LINK_PORT_FAILURE);
+  EXPECT_EQ(Com72800_Presence(ComPort, Rs485, 7), LINK_PORT_FAILURE);
+  bus->Replug();
+  EXPECT_EQ(Com72800_Presence(ComPort, Rs485, 7), LINK_OK);
+  EXPECT_FALSE(CanLockExclusively(bus->SlavePath())) << "held for the rest of the sweep";
+  Com72800_ClosePort();
+}
+
 TEST_F(FamilyBPort, CallsOnAClosedPortOpenItForThemselvesAndCloseItAgain) {
   const int sensor = AddSensor(7);
   bus->SetAngle(sensor, nivsim::AngleSource::constant(2.5));

@@ -1,6 +1,7 @@
 // Presence test and measurement reading of the family A link library against
 // the simulated sensors.
 #include <clocale>
+#include <functional>
 #include <string>
 
 #include "LinkBus.h"
@@ -191,3 +192,45 @@ TEST_F(LinkBusTest, MeasurementOnMissingDeviceGivesPortFailure) {
   EXPECT_FALSE(LinkPortHeld());
   ::unsetenv("NIVELIX_COM9");
 }
+
+// An adapter out for several calls in the middle of a held session (a
+// sweep): the reopening fails while it is out, and every kind of call tries
+// again, so the first call after it is back works and keeps the port held.
+struct RevivalCase {
+  const char *name;
+  std::function<TLinkResult()> call;
+};
+void PrintTo(const RevivalCase &c, std::ostream *os) { *os << c.name; }
+
+class RevivalAfterFailedReopen : public LinkBusTest, public ::testing::WithParamInterface<RevivalCase> {};
+
+TEST_P(RevivalAfterFailedReopen, NextCallAfterReplugWorks) {
+  AddSensor(5, false);
+  ASSERT_EQ(Com72500_OpenPort(LinkPortNumber), 0);
+  bus->Unplug();
+  for (int i = 0; i < 3; ++i) EXPECT_EQ(GetParam().call(), -2) << "out, call " << i;
+  EXPECT_FALSE(LinkPortHeld());
+  bus->Replug();
+  EXPECT_EQ(GetParam().call(), 0);
+  EXPECT_TRUE(LinkPortHeld()) << "the session's port stays open";
+  Com72500_ClosePort();
+  EXPECT_EQ(Com72500_Presence(LinkPortNumber, ModeRs485, 5), -2) << "closed by the caller stays closed";
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Calls, RevivalAfterFailedReopen,
+    ::testing::Values(
+        RevivalCase{"Presence", [] { return Com72500_Presence(LinkPortNumber, ModeRs485, 5); }},
+        RevivalCase{"Measurement",
+                    [] {
+                      double m = 0.0;
+                      return Com72500_LitMesure(&m, LinkPortNumber, ModeRs485, 5);
+                    }},
+        RevivalCase{"Exchange",
+                    [] {
+                      char answer[LINK_BUFFER_SIZE] = {};
+                      int32_t count = 0;
+                      return Com72500_EchangeTrames("92000000", answer, 12, &count, LinkPortNumber,
+                                                    ModeRs485, 5);
+                    }}),
+    [](const ::testing::TestParamInfo<RevivalCase> &info) { return std::string(info.param.name); });

@@ -30,6 +30,7 @@
 #include "ThreadSec.h"
 #include "WmPanelStop.h"
 #include "globales.h"
+#include "VerrouPort.h"
 
 
 namespace live_test {
@@ -84,6 +85,9 @@ class LiveFixture : public SimFixture {
     host.reset();
     Com72500_ClosePort();
     Com72800_ClosePort();
+    // Before the pseudo-terminal goes: its number is free for the next test
+    // program, which must not find it locked by this one.
+    VerrouProgramme().Liberer();
     SimFixture::TearDown();
     QDir::setCurrent(previousDir);
   }

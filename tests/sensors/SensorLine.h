@@ -23,6 +23,7 @@
 #include "DefCom72800.h"
 #include "SimBus.h"
 #include "SimFixture.h"
+#include "VerrouPort.h"
 
 namespace sensors_test {
 
@@ -114,6 +115,9 @@ class SensorLine : public SimFixture {
   void TearDown() override {
     Com72500_ClosePort();
     Com72800_ClosePort();
+    // Before the pseudo-terminal goes: its number is free for the next test
+    // program, which must not find it locked by this one.
+    VerrouProgramme().Liberer();
     SimFixture::TearDown();
   }
 

@@ -112,7 +112,8 @@ TEST_F(SettingsFileTest, OutOfRangeValuesLoadAsTheyAre) {
 }
 
 // Load failures: each is reported, the defaults stay in force, the file (or
-// whatever stands at its name) is left exactly as it was.
+// whatever stands at its name) is left exactly as it was. A read-only file
+// is no failure: it loads, and only a save will need to write.
 TEST_F(SettingsFileTest, LoadFailuresKeepDefaultsAndLeaveTheFile) {
   SettingsRecord stored = Other();
   const struct {
@@ -120,6 +121,8 @@ TEST_F(SettingsFileTest, LoadFailuresKeepDefaultsAndLeaveTheFile) {
     QByteArray content;  // empty: a directory stands at the name
     mode_t mode;
     bool needsPermissions;
+    bool loads = false;
+    const char *linkTo = nullptr;  // the name is a symbolic link to this file, which holds content
   } cases[] = {
       {"shorter than one record", Image(stored).left(300), 0644, false},
       {"empty file", QByteArray(), 0644, false},
@@ -127,8 +130,10 @@ TEST_F(SettingsFileTest, LoadFailuresKeepDefaultsAndLeaveTheFile) {
       {"no access", Image(stored), 0000, true},
       // Could be truncated, but not read: it must not be made anew.
       {"write-only file", Image(stored), 0222, true},
-      // Opened for reading and writing, as the save will need: refused too.
-      {"read-only file", Image(stored), 0444, true},
+      {"read-only file", Image(stored), 0444, true, true},
+      // A link is never followed, not even to a whole record.
+      {"symbolic link to a record", Image(stored), 0644, false, false, "elsewhere.cfg"},
+      {"symbolic link to nothing", QByteArray(), 0644, false, false, "missing.cfg"},
   };
   chmod(Dir().toLocal8Bit().constData(), 0777);  // searchable by "nobody"
   for (const auto &c : cases) {
@@ -140,6 +145,14 @@ TEST_F(SettingsFileTest, LoadFailuresKeepDefaultsAndLeaveTheFile) {
     const bool directory = c.mode == 0;
     if (directory) {
       ASSERT_EQ(mkdir(name.constData(), 0755), 0);
+    } else if (c.linkTo) {
+      QFile::remove(QString::fromLatin1(c.linkTo));
+      if (!c.content.isEmpty()) {
+        QFile target(QString::fromLatin1(c.linkTo));
+        ASSERT_TRUE(target.open(QIODevice::WriteOnly));
+        target.write(c.content);
+      }
+      ASSERT_EQ(symlink(c.linkTo, name.constData()), 0);
     } else {
       WriteFile(c.content);
       ASSERT_EQ(chmod(name.constData(), c.mode), 0);
@@ -154,14 +167,27 @@ TEST_F(SettingsFileTest, LoadFailuresKeepDefaultsAndLeaveTheFile) {
       }
       loaded = LoadSettings();
     }
-    EXPECT_FALSE(loaded);
-    ASSERT_EQ(messages.size(), 1u);
-    EXPECT_EQ(messages[0].kind, MessageKind::Error);
-    EXPECT_TRUE(messages[0].text.contains(QLatin1String(SettingsFileName)));
-    EXPECT_TRUE(Same(Settings, DefaultSettings()));
+    if (c.loads) {
+      EXPECT_TRUE(loaded);
+      EXPECT_TRUE(messages.empty());
+      EXPECT_TRUE(Same(Settings, stored));
+    } else {
+      EXPECT_FALSE(loaded);
+      ASSERT_EQ(messages.size(), 1u);
+      EXPECT_EQ(messages[0].kind, MessageKind::Error);
+      EXPECT_TRUE(messages[0].text.contains(QLatin1String(SettingsFileName)));
+      EXPECT_TRUE(messages[0].text.contains(QLatin1String("default settings are in force")))
+          << messages[0].text.toStdString();
+      EXPECT_TRUE(Same(Settings, DefaultSettings()));
+    }
     EXPECT_TRUE(Same(PendingSettings, Settings));
     if (directory) {
       EXPECT_TRUE(QFileInfo(QString::fromLatin1(name)).isDir());
+    } else if (c.linkTo) {
+      EXPECT_TRUE(QFileInfo(QString::fromLatin1(name)).isSymLink());
+      QFile target(QString::fromLatin1(c.linkTo));
+      EXPECT_EQ(target.open(QIODevice::ReadOnly) ? target.readAll() : QByteArray(), c.content);
+      QFile::remove(QString::fromLatin1(name));
     } else {
       chmod(name.constData(), 0644);
       EXPECT_EQ(FileBytes(), c.content);
@@ -178,11 +204,16 @@ TEST_F(SettingsFileTest, SaveFailuresKeepTheFileAndTheAppliedSettings) {
     QByteArray content;
     mode_t mode;
     bool needsPermissions;
+    const char *linkTo = nullptr;  // the name is a symbolic link to this file, which holds content
   } cases[] = {
       {"shorter than one record", QByteArray("partial"), 0644, false},
       {"a directory of that name", QByteArray(), 0, false},
       {"read-only file", Image(DefaultSettings()) + Image(DefaultSettings()), 0444, true},
       {"write-only file", Image(DefaultSettings()), 0222, true},
+      // Root following the link would write over the file it points at.
+      {"symbolic link to another file", QByteArray("root:x:0:0:root:/root:/bin/bash\n"), 0644, false,
+       "passwd"},
+      {"symbolic link to nothing", QByteArray(), 0644, false, "missing.cfg"},
   };
   for (const auto &c : cases) {
     SCOPED_TRACE(c.what);
@@ -191,6 +222,14 @@ TEST_F(SettingsFileTest, SaveFailuresKeepTheFileAndTheAppliedSettings) {
     rmdir(name.constData());
     if (c.mode == 0) {
       ASSERT_EQ(mkdir(name.constData(), 0755), 0);
+    } else if (c.linkTo) {
+      QFile::remove(QString::fromLatin1(c.linkTo));
+      if (!c.content.isEmpty()) {
+        QFile target(QString::fromLatin1(c.linkTo));
+        ASSERT_TRUE(target.open(QIODevice::WriteOnly));
+        target.write(c.content);
+      }
+      ASSERT_EQ(symlink(c.linkTo, name.constData()), 0);
     } else {
       WriteFile(c.content);
       ASSERT_EQ(chmod(name.constData(), c.mode), 0);
@@ -210,7 +249,13 @@ TEST_F(SettingsFileTest, SaveFailuresKeepTheFileAndTheAppliedSettings) {
     ASSERT_EQ(messages.size(), 1u);
     EXPECT_EQ(messages[0].kind, MessageKind::Error);
     EXPECT_TRUE(Same(Settings, Other()));
-    if (c.mode != 0) {
+    if (c.linkTo) {
+      EXPECT_TRUE(QFileInfo(QString::fromLatin1(name)).isSymLink());
+      QFile target(QString::fromLatin1(c.linkTo));
+      EXPECT_EQ(target.open(QIODevice::ReadOnly) ? target.readAll() : QByteArray(), c.content)
+          << "nothing written through the link, nothing made where it points";
+      QFile::remove(QString::fromLatin1(name));
+    } else if (c.mode != 0) {
       chmod(name.constData(), 0644);
       EXPECT_EQ(FileBytes(), c.content);
     }

@@ -1,0 +1,160 @@
+// FichierReglages: the settings file on disk.
+#include "FichierReglages.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+
+namespace {
+
+constexpr mode_t NewFileMode = 0666;  // less the user's umask
+
+// Reads size bytes at offset. Returns the count read (short only at the end
+// of the file) or -1 with errno set.
+ssize_t ReadAt(int fd, void *buffer, std::size_t size, off_t offset) {
+  auto *bytes = static_cast<char *>(buffer);
+  std::size_t done = 0;
+  while (done < size) {
+    const ssize_t n = ::pread(fd, bytes + done, size - done, offset + static_cast<off_t>(done));
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) return -1;
+    if (n == 0) break;
+    done += static_cast<std::size_t>(n);
+  }
+  return static_cast<ssize_t>(done);
+}
+
+// Writes size bytes at offset; false with errno set on failure.
+bool WriteAt(int fd, const void *buffer, std::size_t size, off_t offset) {
+  const auto *bytes = static_cast<const char *>(buffer);
+  std::size_t done = 0;
+  while (done < size) {
+    const ssize_t n = ::pwrite(fd, bytes + done, size - done, offset + static_cast<off_t>(done));
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) {
+      if (n == 0) errno = EIO;
+      return false;
+    }
+    done += static_cast<std::size_t>(n);
+  }
+  return true;
+}
+
+ResultatReglages Result(EtatReglages etat, int error = 0) { return ResultatReglages{etat, error}; }
+
+// Opens the existing file, or makes it when there is none (created tells).
+// O_NOFOLLOW refuses a symbolic link at the name, dangling or not; O_EXCL
+// does the same for the creation, and a file that appeared in between is
+// not clobbered. O_NONBLOCK: a FIFO at the name must not hang the program;
+// it is refused as not regular right after. An existing file is never
+// truncated, so the user's settings in one that cannot be read survive.
+ResultatReglages OpenOrCreate(int access, int &fd, bool &created) {
+  created = false;
+  do {
+    fd = ::open(SettingsFileName, access | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+  } while (fd < 0 && errno == EINTR);
+  if (fd < 0 && errno == ELOOP) return Result(EtatReglages::PasOrdinaire, errno);
+  if (fd < 0 && errno != ENOENT) return Result(EtatReglages::ErreurOuverture, errno);
+  if (fd < 0) {
+    do {
+      fd = ::open(SettingsFileName, O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, NewFileMode);
+    } while (fd < 0 && errno == EINTR);
+    if (fd < 0 && (errno == EEXIST || errno == ELOOP))
+      return Result(EtatReglages::PasOrdinaire, errno);  // something appeared at the name
+    if (fd < 0) return Result(EtatReglages::ErreurCreation, errno);
+    created = true;
+    return Result(EtatReglages::Ok);
+  }
+  struct stat st {};
+  if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+    ::close(fd);
+    fd = -1;
+    return Result(EtatReglages::PasOrdinaire);
+  }
+  return Result(EtatReglages::Ok);
+}
+
+// Removes a file this run has just made and could not fill: a file shorter
+// than one record would make every later start and save fail.
+void RemoveCreatedFile() { ::unlink(SettingsFileName); }
+
+ResultatReglages CloseFile(int fd) {
+  if (::close(fd) != 0 && errno != EINTR) return Result(EtatReglages::ErreurFermeture, errno);
+  return Result(EtatReglages::Ok);
+}
+
+}  // namespace
+
+TFichierReglages::~TFichierReglages() {
+  if (m_fd >= 0) {
+    ::close(m_fd);
+    if (m_created) RemoveCreatedFile();
+  }
+}
+
+ResultatReglages TFichierReglages::Charger(SettingsRecord &record) {
+  int fd = -1;
+  bool created = false;
+  // Read access is all a load needs: a read-only file loads.
+  ResultatReglages r = OpenOrCreate(O_RDONLY, fd, created);
+  if (r.Etat != EtatReglages::Ok) return r;
+  if (created) {
+    if (!WriteAt(fd, &record, sizeof record, 0)) {
+      r = Result(EtatReglages::ErreurCreation, errno);
+      ::close(fd);
+      RemoveCreatedFile();
+      return r;
+    }
+    r = CloseFile(fd);
+    return r.Etat == EtatReglages::Ok ? Result(EtatReglages::Cree) : r;
+  }
+  // Read into a scratch record: a short or failed read must leave the
+  // caller's record, not half a record over it.
+  SettingsRecord read{};
+  const ssize_t n = ReadAt(fd, &read, sizeof read, 0);
+  const int error = errno;
+  ::close(fd);  // read only: nothing to lose at close
+  if (n < 0) return Result(EtatReglages::ErreurLecture, error);
+  if (static_cast<std::size_t>(n) < sizeof read) return Result(EtatReglages::Court);
+  record = read;
+  return Result(EtatReglages::Ok);
+}
+
+ResultatReglages TFichierReglages::LirePrecedent(const SettingsRecord &current) {
+  if (m_fd >= 0) {
+    ::close(m_fd);
+    m_fd = -1;
+  }
+  int fd = -1;
+  ResultatReglages r = OpenOrCreate(O_RDWR, fd, m_created);
+  if (r.Etat != EtatReglages::Ok) return r;
+  if (m_created) {
+    m_previous = current;
+  } else {
+    const ssize_t n = ReadAt(fd, &m_previous, sizeof m_previous, 0);
+    if (n < 0 || static_cast<std::size_t>(n) < sizeof m_previous) {
+      // Nothing is written over a file whose record 0 could not be read.
+      r = n < 0 ? Result(EtatReglages::ErreurLecture, errno) : Result(EtatReglages::Court);
+      ::close(fd);
+      return r;
+    }
+  }
+  m_fd = fd;
+  return Result(EtatReglages::Ok);
+}
+
+ResultatReglages TFichierReglages::EcrireEnregistrements(const SettingsRecord &current) {
+  if (m_fd < 0) return Result(EtatReglages::ErreurEcriture, EBADF);
+  const int fd = m_fd;
+  m_fd = -1;
+  const SettingsRecord records[2] = {current, m_previous};
+  if (!WriteAt(fd, records, sizeof records, 0)) {
+    const ResultatReglages r = Result(EtatReglages::ErreurEcriture, errno);
+    ::close(fd);
+    if (m_created) RemoveCreatedFile();
+    return r;
+  }
+  return CloseFile(fd);
+}
