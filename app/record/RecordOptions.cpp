@@ -96,7 +96,8 @@ ParseResult ParseRecordOptions(const std::vector<std::string> &args) {
     }
     if (name == "--help" || name == "-h") {
       o.help = true;
-      continue;
+      result.ok = true;
+      return result;
     }
     static const char *const WithValue[] = {"--settings", "--sensor", "--period", "--duration",
                                             "--file", "--mqtt", "--mqtt-credentials",
@@ -148,9 +149,10 @@ ParseResult ParseRecordOptions(const std::vector<std::string> &args) {
       o.site = value;
     }
   }
+  // --help wins over everything else, so that it can be added to any
+  // command line that was refused.
   if (o.help) {
-    result.ok = args.size() == 1;
-    if (!result.ok) result.error = "--help takes no other option";
+    result.ok = true;
     return result;
   }
   if (!o.mqtt && (!o.credentialsPath.empty() || !o.caPath.empty() || !o.site.empty()))

@@ -14,7 +14,7 @@
 // stop by systemd is not taken for a failure.
 enum class RecordExit : int {
   Success = 0,      // the whole duration was recorded
-  Usage = 2,        // bad command line (or --help given with other options)
+  Usage = 2,        // bad command line
   Settings = 3,     // settings file missing, unreadable or damaged
   Port = 4,         // serial port missing, busy or held by another program
   NoSensor = 5,     // a named sensor did not answer (or none on RS232)
