@@ -22,6 +22,15 @@ constexpr int FirstRetryMs = 500;
 // at most a few seconds of extra delay.
 constexpr int LongestRetryMs = 4000;
 constexpr int PollMs = 1000;
+// A connection that has not been accepted by then (a broker behind a firewall
+// that drops the packets) is given up and tried again.
+constexpr int ConnectTimeoutMs = 15000;
+
+int64_t NowMs() {
+  return std::chrono::duration_cast<std::chrono::milliseconds>(
+             std::chrono::steady_clock::now().time_since_epoch())
+      .count();
+}
 
 void InitialiseLibrary() {
   static std::once_flag once;
@@ -93,6 +102,7 @@ MqttPublisherCounts TMqttPublisher::Counts() const {
   counts.acknowledged = m_acknowledged;
   counts.dropped = m_dropped;
   counts.connected = m_connected;
+  counts.refusal = m_refusal;
   return counts;
 }
 
@@ -146,7 +156,8 @@ void TMqttPublisher::Run() {
     if (rc == MOSQ_ERR_SUCCESS && mosquitto_want_write(m_client))
       rc = mosquitto_loop_write(m_client, 1);
     if (rc == MOSQ_ERR_SUCCESS) rc = mosquitto_loop_misc(m_client);
-    if (rc != MOSQ_ERR_SUCCESS) Disconnect();
+    if (rc != MOSQ_ERR_SUCCESS || (!m_sessionUp && NowMs() - m_connectStartMs > ConnectTimeoutMs))
+      Disconnect();
   }
   if (m_client != nullptr) {
     mosquitto_disconnect(m_client);
@@ -169,8 +180,11 @@ bool TMqttPublisher::Connect() {
     mosquitto_tls_set(m_client, ownCa ? m_setup.caPath.c_str() : nullptr,
                       ownCa ? nullptr : "/etc/ssl/certs", nullptr, nullptr, nullptr);
   }
-  if (mosquitto_connect(m_client, m_setup.broker.host.c_str(), m_setup.broker.port,
-                        KeepAliveSeconds) != MOSQ_ERR_SUCCESS) {
+  // Without waiting for the broker: the connection completes in the loop, so
+  // that Stop is never held up by a broker that does not answer.
+  m_connectStartMs = NowMs();
+  if (mosquitto_connect_async(m_client, m_setup.broker.host.c_str(), m_setup.broker.port,
+                              KeepAliveSeconds) != MOSQ_ERR_SUCCESS) {
     Disconnect();
     return false;
   }
@@ -211,6 +225,7 @@ void TMqttPublisher::OnConnect(mosquitto *, void *self, int rc) {
   publisher->m_sessionUp = rc == 0;
   std::lock_guard<std::mutex> lock(publisher->m_mutex);
   publisher->m_connected = rc == 0;
+  publisher->m_refusal = rc == 0 ? std::string() : mosquitto_connack_string(rc);
 }
 
 void TMqttPublisher::OnPublish(mosquitto *, void *self, int mid) {

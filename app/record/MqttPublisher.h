@@ -43,6 +43,7 @@ struct MqttPublisherCounts {
   uint64_t acknowledged = 0;
   uint64_t dropped = 0;     // pushed out of a full queue, never sent
   bool connected = false;
+  std::string refusal;      // why the broker refused the last connection, if it did
 };
 
 class TMqttPublisher {
@@ -100,6 +101,7 @@ class TMqttPublisher {
   Setup m_setup;
   mosquitto *m_client = nullptr;  // network thread only
   bool m_sessionUp = false;       // network thread only: CONNACK received
+  int64_t m_connectStartMs = 0;   // network thread only
   int m_wakeFd = -1;
   std::thread m_thread;
   std::atomic<bool> m_stop{false};
@@ -112,6 +114,7 @@ class TMqttPublisher {
   uint64_t m_acknowledged = 0;
   uint64_t m_dropped = 0;
   bool m_connected = false;
+  std::string m_refusal;
 };
 
 #endif

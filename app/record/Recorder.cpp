@@ -278,6 +278,9 @@ void TRecorder::TakeSample() {
   m_writeFailing = failed;
   ++m_samplesDone;
   if (!m_publisher) return;
+  const std::string refusal = m_publisher->Counts().refusal;
+  if (refusal != m_refusal && !refusal.empty()) Say("the broker refuses the connection: " + refusal);
+  m_refusal = refusal;
   for (int i = 0; i < m_sensors.Count(); ++i) {
     const TCapteur &sensor = *m_sensors.GetSensor(i);
     const double value = values[static_cast<std::size_t>(i)];
