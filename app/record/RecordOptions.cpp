@@ -141,8 +141,12 @@ ParseResult ParseRecordOptions(const std::vector<std::string> &args) {
         return fail("--mqtt '" + value + "': expected mqtt://HOST[:PORT] or mqtts://HOST[:PORT]");
       o.mqtt = true;
     } else if (name == "--mqtt-credentials") {
+      if (!o.credentialsPath.empty()) return fail("--mqtt-credentials given twice");
+      if (value.empty()) return fail("--mqtt-credentials needs a file name");
       o.credentialsPath = value;
     } else if (name == "--mqtt-ca") {
+      if (!o.caPath.empty()) return fail("--mqtt-ca given twice");
+      if (value.empty()) return fail("--mqtt-ca needs a file name");
       o.caPath = value;
     } else if (name == "--site") {
       if (value.empty()) return fail("--site needs a name");
@@ -206,6 +210,7 @@ const char *RecordUsage() {
          "\n"
          "Exit codes: 0 the whole duration recorded; 2 bad command line; 3 settings\n"
          "file missing or unreadable; 4 serial port cannot be used; 5 a sensor did\n"
-         "not answer; 6 acquisition file cannot be created; 7 broker URL, credentials\n"
-         "or certificate file unusable; 8 stopped by SIGTERM or SIGINT.\n";
+         "not answer; 6 acquisition file cannot be created, or a line could not be\n"
+         "written; 7 broker URL, credentials or certificate file unusable; 8 stopped\n"
+         "by SIGTERM or SIGINT.\n";
 }

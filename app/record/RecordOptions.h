@@ -18,7 +18,7 @@ enum class RecordExit : int {
   Settings = 3,     // settings file missing, unreadable or damaged
   Port = 4,         // serial port missing, busy or held by another program
   NoSensor = 5,     // a named sensor did not answer (or none on RS232)
-  File = 6,         // the acquisition file could not be created
+  File = 6,         // the acquisition file could not be created, or a line not written
   Mqtt = 7,         // broker URL, credentials or TLS files unusable
   Stopped = 8,      // ended early by SIGTERM or SIGINT, after a whole line
 };

@@ -93,6 +93,8 @@ RecordExit TRecorder::Run(int signalFd) {
   TFichierAcquisition header;
   if (header.Create(m_path, HeaderPieces(m_sensors, m_unit))) {
     Say("cannot write the header of " + Local(m_path) + ": " + std::strerror(errno));
+    // The file was made by this run a moment ago and holds nothing of use.
+    QFile::remove(m_path);
     return RecordExit::File;
   }
   m_samplesPlanned =
@@ -137,7 +139,8 @@ RecordExit TRecorder::Run(int signalFd) {
   }
   Say(std::to_string(m_samplesDone) + " sample(s) written to " + Local(m_path) +
       (stopped ? " (stopped by a signal)" : ""));
-  return stopped ? RecordExit::Stopped : RecordExit::Success;
+  if (stopped) return RecordExit::Stopped;
+  return m_linesLost ? RecordExit::File : RecordExit::Success;
 }
 
 RecordExit TRecorder::LoadSettingsFile() {
@@ -276,6 +279,7 @@ void TRecorder::TakeSample() {
                      "; every sample tries again"
                : "writing to " + Local(m_path) + " again");
   m_writeFailing = failed;
+  m_linesLost = m_linesLost || failed;
   ++m_samplesDone;
   if (!m_publisher) return;
   const std::string refusal = m_publisher->Counts().refusal;

@@ -55,6 +55,7 @@ class TRecorder {
   int64_t m_samplesDone = 0;
   int64_t m_samplesPlanned = 0;  // 0: until stopped
   bool m_writeFailing = false;
+  bool m_linesLost = false;  // some line could not be written: the run ends with File
   std::string m_refusal;  // the broker's last refusal, said once
   bool m_progress = false;
 };

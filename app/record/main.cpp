@@ -22,6 +22,9 @@ int main(int argc, char *argv[]) {
   sigaddset(&stopSignals, SIGTERM);
   sigaddset(&stopSignals, SIGINT);
   pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
+  // A broker that drops the connection mid-write must end that write with an
+  // error, not the recording.
+  ::signal(SIGPIPE, SIG_IGN);
   const int signalFd = ::signalfd(-1, &stopSignals, SFD_CLOEXEC);
 
   const std::vector<std::string> args(argv + 1, argv + argc);

@@ -130,7 +130,10 @@ class RecordFixture : public SimFixture {
     port = FreePort();
     std::ofstream(dir + "/broker.conf")
         << "listener " << port << " 127.0.0.1\nallow_anonymous true\npersistence true\n"
-        << "persistence_location " << dir << "/\nmax_queued_messages 0\n";
+        << "persistence_location " << dir << "/\nmax_queued_messages 0\n"
+        // As root, mosquitto would become its own user, who may not read the
+        // scratch folder: its persistence and password files are there.
+        << (::geteuid() == 0 ? "user root\n" : "");
     StartBroker();
     WriteSettings(LinkRs485);
     mosquitto_lib_init();

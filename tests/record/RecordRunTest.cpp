@@ -112,3 +112,25 @@ TEST_F(RecordRunTest, RestartWritesANewFileAndLeavesTheOldOne) {
 }
 
 }  // namespace
+
+namespace {
+
+// The file deleted during the run: it is not made again behind the user's
+// back, every line says so on standard error, and the run ends with the file
+// exit code.
+TEST_F(RecordRunTest, FileDeletedDuringTheRunEndsWithTheFileCode) {
+  AddTwoSensors();
+  auto recorder = StartRecorder({"--sensor", "3", "--period", "1s", "--duration", "3s", "--file",
+                                 dir + "/gone.txt"});
+  const auto until = std::chrono::steady_clock::now() + 30s;
+  while (FileLines(dir + "/gone.txt").size() < 4u + 1u && std::chrono::steady_clock::now() < until)
+    std::this_thread::sleep_for(5ms);
+  ASSERT_EQ(::unlink((dir + "/gone.txt").c_str()), 0);
+  EXPECT_EQ(recorder->Wait(30000), 6);
+  EXPECT_FALSE(std::ifstream(dir + "/gone.txt").good());
+  EXPECT_NE(ReadWhole(dir + "/record.log").find("cannot write to " + dir + "/gone.txt"),
+            std::string::npos)
+      << ReadWhole(dir + "/record.log");
+}
+
+}  // namespace
