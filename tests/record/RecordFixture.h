@@ -17,6 +17,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <fstream>
 #include <mutex>
@@ -25,15 +26,17 @@
 #include <thread>
 #include <vector>
 
+#include <QDateTime>
 #include <QTemporaryDir>
 
+#include "FichierAcquisition.h"
 #include "SimFixture.h"
 #include "globales.h"
 
 extern char **environ;
 
-// A started program, its standard error in a file; killed if still running
-// when destroyed.
+// A started program, its standard output and error in one file; killed if
+// still running when destroyed.
 class ChildProcess {
  public:
   ChildProcess(const std::vector<std::string> &args, const std::string &errorPath) {
@@ -42,10 +45,9 @@ class ChildProcess {
     argv.push_back(nullptr);
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, (errorPath + ".out").c_str(),
+    posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, errorPath.c_str(),
                                      O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, errorPath.c_str(),
-                                     O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    posix_spawn_file_actions_adddup2(&actions, STDOUT_FILENO, STDERR_FILENO);
     if (posix_spawn(&m_pid, argv[0], &actions, nullptr, argv.data(), environ) != 0) m_pid = -1;
     posix_spawn_file_actions_destroy(&actions);
   }
@@ -55,21 +57,16 @@ class ChildProcess {
       ::waitpid(m_pid, nullptr, 0);
     }
   }
-  pid_t Pid() const { return m_pid; }
   void Signal(int signal) const { ::kill(m_pid, signal); }
   // The exit code, or -1 when it has not ended within timeoutMs (or was killed).
   int Wait(int timeoutMs) {
     const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
     while (!m_ended) {
       int status = 0;
-      if (::waitpid(m_pid, &status, WNOHANG) == m_pid) {
-        m_ended = true;
-        m_code = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-      } else if (std::chrono::steady_clock::now() > until) {
-        return -1;
-      } else {
-        std::this_thread::sleep_for(std::chrono::milliseconds(20));
-      }
+      m_ended = ::waitpid(m_pid, &status, WNOHANG) == m_pid;
+      m_code = m_ended && WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+      if (!m_ended && std::chrono::steady_clock::now() > until) return -1;
+      std::this_thread::sleep_for(std::chrono::milliseconds(m_ended ? 0 : 20));
     }
     return m_code;
   }
@@ -118,7 +115,6 @@ inline std::string JsonMember(const std::string &json, const std::string &name) 
 struct Received {
   std::string topic;
   std::string payload;
-  double arrivalMs;  // system clock
 };
 
 class RecordFixture : public SimFixture {
@@ -127,7 +123,7 @@ class RecordFixture : public SimFixture {
     SimFixture::SetUp();
     ASSERT_TRUE(m_dir.isValid());
     dir = m_dir.path().toStdString();
-    port = FreePort();
+    port = Loopback(0, false);
     std::ofstream(dir + "/broker.conf")
         << "listener " << port << " 127.0.0.1\nallow_anonymous true\npersistence true\n"
         << "persistence_location " << dir << "/\nmax_queued_messages 0\n"
@@ -149,16 +145,23 @@ class RecordFixture : public SimFixture {
     SimFixture::TearDown();
   }
 
-  static int FreePort() {
+  // Binds (port 0: a free one) or connects a TCP socket on 127.0.0.1; the
+  // port bound, or whether the connection was accepted.
+  static int Loopback(int port, bool connect) {
     const int s = ::socket(AF_INET, SOCK_STREAM, 0);
     sockaddr_in a{};
     a.sin_family = AF_INET;
+    a.sin_port = htons(static_cast<uint16_t>(port));
     a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    ::bind(s, reinterpret_cast<sockaddr *>(&a), sizeof a);
     socklen_t n = sizeof a;
-    ::getsockname(s, reinterpret_cast<sockaddr *>(&a), &n);
+    int result = 0;
+    if (connect)
+      result = ::connect(s, reinterpret_cast<sockaddr *>(&a), n) == 0;
+    else if (::bind(s, reinterpret_cast<sockaddr *>(&a), n) == 0 &&
+             ::getsockname(s, reinterpret_cast<sockaddr *>(&a), &n) == 0)
+      result = ntohs(a.sin_port);
     ::close(s);
-    return ntohs(a.sin_port);
+    return result;
   }
 
   void StartBroker() {
@@ -166,17 +169,8 @@ class RecordFixture : public SimFixture {
         std::vector<std::string>{"/usr/sbin/mosquitto", "-c", dir + "/broker.conf"},
         dir + "/broker.log");
     // Ready once it accepts a connection.
-    for (int i = 0; i < 100; ++i) {
-      const int s = ::socket(AF_INET, SOCK_STREAM, 0);
-      sockaddr_in a{};
-      a.sin_family = AF_INET;
-      a.sin_port = htons(static_cast<uint16_t>(port));
-      a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-      const bool up = ::connect(s, reinterpret_cast<sockaddr *>(&a), sizeof a) == 0;
-      ::close(s);
-      if (up) return;
-      std::this_thread::sleep_for(std::chrono::milliseconds(50));
-    }
+    for (int i = 0; i < 100; ++i, std::this_thread::sleep_for(std::chrono::milliseconds(50)))
+      if (Loopback(port, true)) return;
     FAIL() << "the broker did not start: " << ReadWhole(dir + "/broker.log");
   }
 
@@ -209,32 +203,23 @@ class RecordFixture : public SimFixture {
           // Retained copies are what a new subscription is given, not the run.
           if (message->retain) return;
           auto *fixture = static_cast<RecordFixture *>(self);
-          const double now = std::chrono::duration<double, std::milli>(
-                                 std::chrono::system_clock::now().time_since_epoch())
-                                 .count();
           std::lock_guard<std::mutex> lock(fixture->m_mutex);
           fixture->m_received.push_back(
-              {message->topic,
-               std::string(static_cast<const char *>(message->payload),
-                           static_cast<std::size_t>(message->payloadlen)),
-               now});
+              {message->topic, std::string(static_cast<const char *>(message->payload),
+                                           static_cast<std::size_t>(message->payloadlen))});
         });
     ASSERT_EQ(mosquitto_connect(m_subscriber, "127.0.0.1", port, 30), MOSQ_ERR_SUCCESS);
     mosquitto_loop_start(m_subscriber);
     std::this_thread::sleep_for(std::chrono::milliseconds(300));
   }
 
-  std::vector<Received> ReceivedSoFar() {
-    std::lock_guard<std::mutex> lock(m_mutex);
-    return m_received;
-  }
-
-  // Waits until at least count messages have arrived.
+  // What has arrived once at least count messages have, or at timeoutMs.
   std::vector<Received> WaitReceived(std::size_t count, int timeoutMs) {
     const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
-    while (ReceivedSoFar().size() < count && std::chrono::steady_clock::now() < until)
-      std::this_thread::sleep_for(std::chrono::milliseconds(50));
-    return ReceivedSoFar();
+    for (;; std::this_thread::sleep_for(std::chrono::milliseconds(50))) {
+      std::lock_guard<std::mutex> lock(m_mutex);
+      if (m_received.size() >= count || std::chrono::steady_clock::now() > until) return m_received;
+    }
   }
 
   std::unique_ptr<ChildProcess> StartRecorder(std::vector<std::string> args,
@@ -268,32 +253,33 @@ class RecordFixture : public SimFixture {
   std::vector<Received> m_received;
 };
 
-// Every value of every sample line of the file, in order, against the values
-// of the messages: message k of a run of n sensors is sensor k % n of line
-// k / n. Repeats of a message (QoS 1 may deliver one twice after a
-// reconnection) are dropped first.
-inline void ExpectFileReachedSubscriber(const std::vector<std::string> &lines, int sensors,
-                                        std::vector<Received> received) {
+// Every value of every sample line of the file, in order, against the
+// messages: message k of a run of n sensors is sensor k % n of line k / n, its
+// value the file's field, its time the line's date and time. Repeats of a
+// message (QoS 1 may deliver one twice after a reconnection) are dropped first.
+inline void ExpectFileReachedSubscriber(const std::vector<std::string> &lines, std::size_t n,
+                                        const std::vector<Received> &received) {
   std::vector<Received> unique;
-  for (const Received &r : received) {
-    bool seen = false;
-    for (const Received &u : unique) seen = seen || (u.topic == r.topic && u.payload == r.payload);
-    if (!seen) unique.push_back(r);
-  }
-  const std::size_t header = static_cast<std::size_t>(sensors) + 3;
-  ASSERT_GT(lines.size(), header);
-  const std::size_t samples = lines.size() - header;
-  ASSERT_EQ(unique.size(), samples * static_cast<std::size_t>(sensors));
-  std::vector<std::string> topics;
+  for (const Received &r : received)
+    if (std::none_of(unique.begin(), unique.end(), [&r](const Received &u) {
+          return u.topic == r.topic && u.payload == r.payload;
+        }))
+      unique.push_back(r);
+  ASSERT_GT(lines.size(), n + 3);
+  ASSERT_EQ(unique.size(), (lines.size() - n - 3) * n);
   for (std::size_t k = 0; k < unique.size(); ++k) {
-    const std::size_t line = header + k / static_cast<std::size_t>(sensors);
-    const std::size_t column = 1 + k % static_cast<std::size_t>(sensors);
-    const std::vector<std::string> fields = Fields(lines[line]);
-    ASSERT_GT(fields.size(), column) << lines[line];
-    if (k < static_cast<std::size_t>(sensors)) topics.push_back(unique[k].topic);
-    EXPECT_EQ(unique[k].topic, topics[column - 1]) << "message " << k;
-    EXPECT_EQ(JsonMember(unique[k].payload, "value"), fields[column])
-        << "line " << line << ": " << lines[line] << "\nmessage " << unique[k].payload;
+    const std::string &line = lines[n + 3 + k / n];
+    const std::vector<std::string> fields = Fields(line);
+    ASSERT_GT(fields.size(), 1 + k % n) << line;
+    EXPECT_EQ(unique[k].topic, unique[k % n].topic) << "message " << k;
+    EXPECT_EQ(JsonMember(unique[k].payload, "value"), fields[1 + k % n])
+        << line << "\nmessage " << unique[k].payload;
+    const std::string iso = JsonMember(unique[k].payload, "time");
+    const QDateTime when =
+        QDateTime::fromString(QString::fromStdString(iso.substr(1, iso.size() - 2)), Qt::ISODateWithMs)
+            .toLocalTime();
+    EXPECT_EQ((DateField(when.date(), DateYearMonthDay) + TimeField(when.time())).toStdString(),
+              fields[0]) << iso;
   }
 }
 
