@@ -53,7 +53,9 @@ NIVELIX_COM1="$tmp/tty" "$OLDPWD/$dir/app/record/nivelix-record" --sensor 3 --se
   2>"$tmp/record.log" &
 rec=$!
 pids+=($rec)
-tick="$(getconf CLK_TCK)"
+# CPU time of every thread of the recorder in ns (the scheduler's own count,
+# finer than the 10 ms ticks of /proc/PID/stat).
+cpu_ns() { cat /proc/"$rec"/task/*/schedstat 2>/dev/null | awk '{s += $1} END {print s + 0}'; }
 echo "minute  samples  cpu-ms/sample  rss-kB"
 last_cpu=0
 last_samples=0
@@ -63,11 +65,10 @@ while kill -0 "$rec" 2>/dev/null; do
   wait $! || true
   kill -0 "$rec" 2>/dev/null || break
   minute=$((minute + 1))
-  read -r -a stat <"/proc/$rec/stat" || break
-  cpu=$(( (stat[13] + stat[14]) * 1000 / tick ))
+  cpu="$(cpu_ns)"
   rss="$(awk '/VmRSS/ {print $2}' "/proc/$rec/status")"
   samples=$(( $(wc -l <"$tmp/run.txt") - 5 ))
-  per="$(python3 -c "print(f'{($cpu - $last_cpu) / max($samples - $last_samples, 1):.3f}')")"
+  per="$(python3 -c "print(f'{($cpu - $last_cpu) / 1e6 / max($samples - $last_samples, 1):.3f}')")"
   printf '%6d  %7d  %13s  %6s\n' "$minute" "$samples" "$per" "$rss"
   last_cpu=$cpu
   last_samples=$samples
