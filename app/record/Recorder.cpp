@@ -5,6 +5,7 @@
 #include <sys/signalfd.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <cstdio>
@@ -31,7 +32,14 @@ constexpr int64_t SecondsPerDay = 86400;
 // messages still queued before it gives up on them (the file has them).
 constexpr int DrainMs = 10000;
 
-void Say(const std::string &text) { std::fprintf(stderr, "nivelix-record: %s\n", text.c_str()); }
+// True while the progress line is on the terminal without its line end: a
+// message then starts on a line of its own.
+bool progressLineOpen = false;
+
+void Say(const std::string &text) {
+  std::fprintf(stderr, "%snivelix-record: %s\n", progressLineOpen ? "\n" : "", text.c_str());
+  progressLineOpen = false;
+}
 
 int64_t NowMs() {
   return std::chrono::duration_cast<std::chrono::milliseconds>(
@@ -108,16 +116,18 @@ RecordExit TRecorder::Run(int signalFd) {
                       : ""));
 
   // Samples fall due every period from the start, as the acquisition's
-  // timer has them; a slow reading delays one line, not the whole plan.
-  const int64_t startMs = NowMs();
+  // timer has them; a line that took longer than a period is followed at
+  // once by the next, and the moments missed are not made up in a burst.
+  const int64_t periodMs = m_options.periodSeconds * 1000;
+  int64_t dueMs = NowMs() + periodMs;
   bool stopped = false;
   while (m_samplesPlanned == 0 || m_samplesDone < m_samplesPlanned) {
-    const int64_t dueMs = startMs + (m_samplesDone + 1) * m_options.periodSeconds * 1000;
     if (WaitUntil(dueMs, signalFd)) {
       stopped = true;
       break;
     }
     TakeSample();
+    dueMs = std::max(dueMs + periodMs, NowMs());
     ShowProgress(false);
     // A signal that came while the line was being taken ends the run now
     // that the line is whole.
@@ -307,6 +317,7 @@ void TRecorder::ShowProgress(bool last) {
   }
   line += "   ";
   if (last) line += "\n";
+  progressLineOpen = !last;
   std::fputs(line.c_str(), stderr);
   std::fflush(stderr);
 }
