@@ -1,8 +1,8 @@
 // RecordFixture: nivelix-record as a user runs it. A simulated bus in this
 // process (NIVELIX_COM5 points at it, and the recorder inherits that), a real
 // mosquitto broker on 127.0.0.1 and a free port with its persistence in a
-// scratch folder, a subscriber on nivelix/# that keeps every live message with
-// its arrival time, and the recorder started as its own process.
+// scratch folder, a subscriber on nivelix/# that keeps every live message, and
+// the recorder started as its own process.
 #ifndef NIVELIX_TESTS_RECORDFIXTURE_H
 #define NIVELIX_TESTS_RECORDFIXTURE_H
 

@@ -75,11 +75,15 @@ TEST_P(StopSignalTest, EndsAfterTheLineUnderWay) {
 INSTANTIATE_TEST_SUITE_P(Signals, StopSignalTest, ::testing::Values(SIGTERM, SIGINT));
 
 // A restart (a service after a failure) with the same file name starts a new
-// file and leaves the first run's file as it was.
+// file and leaves the first run's file as it was. On an RS232 line, whose
+// one sensor needs no address.
 TEST_F(RecordRunTest, RestartWritesANewFileAndLeavesTheOldOne) {
-  AddTwoSensors();
-  const std::vector<std::string> args = {"--sensor", "3", "--period", "1s", "--duration", "2s",
-                                         "--file", dir + "/same.txt"};
+  WriteSettings(LinkRs232);
+  nivsim::SensorAConfig a;
+  a.rs232 = true;
+  bus->AddSensorA(a);
+  const std::vector<std::string> args = {"--period", "1s", "--duration", "2s", "--file",
+                                         dir + "/same.txt"};
   ASSERT_EQ(StartRecorder(args)->Wait(30000), 0);
   const std::string first = ReadWhole(dir + "/same.txt");
   ASSERT_EQ(CrlfLines(first).size(), 4u + 2u);
@@ -91,10 +95,6 @@ TEST_F(RecordRunTest, RestartWritesANewFileAndLeavesTheOldOne) {
   const std::string second = log.substr(at, log.find(".txt", at) + 4 - at);
   EXPECT_EQ(CrlfLines(ReadWhole(second)).size(), 4u + 2u) << second;
 }
-
-}  // namespace
-
-namespace {
 
 // The file deleted during the run: it is not made again behind the user's
 // back, every line says so on standard error, and the run ends with the file
