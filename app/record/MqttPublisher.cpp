@@ -177,8 +177,13 @@ bool TMqttPublisher::Connect() {
                               m_setup.credentials.password.c_str());
   if (m_setup.broker.tls) {
     const bool ownCa = !m_setup.caPath.empty();
-    mosquitto_tls_set(m_client, ownCa ? m_setup.caPath.c_str() : nullptr,
-                      ownCa ? nullptr : "/etc/ssl/certs", nullptr, nullptr, nullptr);
+    // Never a plain connection where TLS was asked for.
+    if (mosquitto_tls_set(m_client, ownCa ? m_setup.caPath.c_str() : nullptr,
+                          ownCa ? nullptr : "/etc/ssl/certs", nullptr, nullptr,
+                          nullptr) != MOSQ_ERR_SUCCESS) {
+      Disconnect();
+      return false;
+    }
   }
   // Without waiting for the broker: the connection completes in the loop, so
   // that Stop is never held up by a broker that does not answer.

@@ -78,3 +78,35 @@ TEST_F(PublisherTest, LogsInWithTheCredentialsFile) {
 }
 
 }  // namespace
+
+namespace {
+
+// mqtts: a broker whose certificate the given authority signed is accepted;
+// one signed by another authority is not, and the message stays queued.
+TEST_F(PublisherTest, TlsTrustsOnlyTheGivenAuthority) {
+  StopBroker();
+  for (const char *name : {"broker", "other"})
+    ASSERT_EQ(std::system(("openssl req -x509 -newkey rsa:2048 -nodes -days 1 -subj /CN=127.0.0.1"
+                           " -addext subjectAltName=IP:127.0.0.1 -keyout " + dir + "/" + name +
+                           ".key -out " + dir + "/" + name + ".pem >/dev/null 2>&1").c_str()), 0);
+  const int tlsPort = Loopback(0, false);
+  std::ofstream(dir + "/broker.conf", std::ios::app)
+      << "listener " << tlsPort << " 127.0.0.1\ncertfile " << dir << "/broker.pem\nkeyfile " << dir
+      << "/broker.key\n";
+  StartBroker();
+  for (const char *authority : {"other", "broker"}) {
+    TMqttPublisher::Setup setup = SetupFor(10);
+    setup.broker.tls = true;
+    setup.broker.port = tlsPort;
+    setup.caPath = dir + "/" + authority + ".pem";
+    TMqttPublisher publisher;
+    std::string error;
+    ASSERT_TRUE(publisher.Start(setup, error)) << error;
+    publisher.Publish("nivelix/t/s-1", "1");
+    const bool trusted = std::string(authority) == "broker";
+    EXPECT_EQ(publisher.Drain(trusted ? 10000 : 3000), trusted) << authority;
+    EXPECT_EQ(publisher.Counts().waiting, trusted ? 0u : 1u) << authority;
+  }
+}
+
+}  // namespace
