@@ -4,6 +4,7 @@
 
 #include <clocale>
 
+#include "../utilcapt/CommaLocale.h"
 #include "MqttMessage.h"
 #include "RecordFixture.h"
 #include "RecordOptions.h"
@@ -120,6 +121,11 @@ TEST(RecordMessageTest, PayloadCarriesZoneUnitAndNullsForAFailure) {
   EXPECT_EQ(MqttPayload(when, true, 100000.0, 0, 5, 1),
             "{\"time\":\"2025-01-31T14:25:06.007+01:00\",\"mrad\":null,\"value\":null,"
             "\"unit\":\"mRad\",\"failed\":true}");
+  // Where the file writes "1,0000", JSON still needs the point.
+  CommaLocale comma;
+  if (!comma.Available()) GTEST_SKIP() << "no decimal-comma locale";
+  EXPECT_NE(MqttPayload(when, false, 17.4533, 1, 5, 1).find("\"mrad\":17.4533,\"value\":1.0000,"),
+            std::string::npos);
 }
 
 }  // namespace
