@@ -98,8 +98,7 @@ RecordExit TRecorder::Run(int signalFd) {
     Say(error);
     return RecordExit::File;
   }
-  TFichierAcquisition header;
-  if (header.Create(m_path, HeaderPieces(m_sensors, m_unit))) {
+  if (m_file.Create(m_path, HeaderPieces(m_sensors, m_unit))) {
     Say("cannot write the header of " + Local(m_path) + ": " + std::strerror(errno));
     // The file was made by this run a moment ago and holds nothing of use.
     QFile::remove(m_path);
@@ -282,8 +281,8 @@ void TRecorder::TakeSample() {
       values[static_cast<std::size_t>(i)] = angle;
   }
   const QDateTime when = QDateTime::currentDateTime();
-  TFichierAcquisition file;
-  const bool failed = file.Append(m_path, SamplePieces(when, m_dateFormat, m_unit, m_sensors, values));
+  const bool failed =
+      m_file.Append(m_path, SamplePieces(when, m_dateFormat, m_unit, m_sensors, values));
   if (failed != m_writeFailing)
     Say(failed ? "cannot write to " + Local(m_path) + ": " + std::strerror(errno) +
                      "; every sample tries again"

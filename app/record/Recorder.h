@@ -11,6 +11,7 @@
 #include <QDateTime>
 #include <QString>
 
+#include "FichierAcquisition.h"
 #include "ListeCapteurs.h"
 #include "RecordOptions.h"
 
@@ -50,6 +51,9 @@ class TRecorder {
   int m_dateFormat = 0;
   int m_port = 1;
   QString m_path;
+  // One writer for the whole run, as the program has: it remembers a line
+  // cut short by a failure.
+  TFichierAcquisition m_file;
   std::unique_ptr<TMqttPublisher> m_publisher;
   std::vector<std::string> m_topics;
   int64_t m_samplesDone = 0;
