@@ -191,7 +191,7 @@ const char *RecordUsage() {
          "  --mqtt URL        mqtt://HOST[:PORT] (default port 1883) or\n"
          "                    mqtts://HOST[:PORT] (TLS, default port 8883)\n"
          "  --mqtt-credentials FILE  user name on the first line, password on the\n"
-         "                    second; refused when other users may read it\n"
+         "                    second; refused when every user may read it\n"
          "  --mqtt-ca FILE    certificate authority of an mqtts:// broker (default: the\n"
          "                    system's certificates)\n"
          "  --site NAME       the site in the topic (default: the host name)\n"
