@@ -92,6 +92,10 @@ RecordExit TRecorder::Run(int signalFd) {
   const QString wanted = m_options.filePath.empty()
                              ? ShortStringText(Settings.AcquisitionFile)
                              : QString::fromLocal8Bit(m_options.filePath.c_str());
+  if (wanted.isEmpty()) {
+    Say("the settings name no acquisition file: give one with --file");
+    return RecordExit::File;
+  }
   std::string error;
   m_path = ReserveFilePath(wanted, start, error);
   if (m_path.isEmpty()) {
