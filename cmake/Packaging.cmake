@@ -21,6 +21,14 @@ if(TARGET nivelix3)
   set_target_properties(nivelix3 PROPERTIES INSTALL_RPATH "\$ORIGIN/${nivelix_bin_to_lib}")
   install(TARGETS nivelix3 RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT program)
 endif()
+if(TARGET nivelix-record)
+  set_target_properties(nivelix-record PROPERTIES INSTALL_RPATH "\$ORIGIN/${nivelix_bin_to_lib}")
+  install(TARGETS nivelix-record RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT program)
+  # Under the prefix's lib: /usr/lib/systemd/system in the package.
+  install(FILES packaging/nivelix-record@.service
+          DESTINATION lib/systemd/system COMPONENT program)
+  install(FILES packaging/nivelix-record.conf.example DESTINATION ${NIVELIX_DOCDIR} COMPONENT program)
+endif()
 install(FILES packaging/nivelix3.desktop
         DESTINATION ${CMAKE_INSTALL_DATADIR}/applications COMPONENT program)
 install(FILES packaging/nivelix.svg
@@ -41,4 +49,7 @@ set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 # dpkg-shlibdeps finds the Qt and C++ runtime packages from the binaries.
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS_PRIVATE_DIRS ${PROJECT_BINARY_DIR}/link ${PROJECT_BINARY_DIR}/familyb)
+# Makes the system user of the recording service.
+set(CPACK_DEBIAN_PACKAGE_CONTROL_EXTRA ${CMAKE_CURRENT_SOURCE_DIR}/packaging/postinst)
+set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
 include(CPack)

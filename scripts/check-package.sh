@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Checks Nivelix as a user installs it, in three steps:
-#  1. `cmake --install` into a fresh prefix: the program, the simulator, both
+#  1. `cmake --install` into a fresh prefix: the program, the recorder and its
+#     service unit, the simulator, both
 #     link libraries (in lib/nivelix, found through the program's RUNPATH), the
 #     desktop entry and the icon are where a desktop expects them, and the
 #     installed nivelix3 starts (offscreen) and writes its settings file in
@@ -17,7 +18,7 @@ src="$(cd "$(dirname "$0")/.." && pwd)"
 cd "$src"
 dir="${NIVELIX_BUILD_DIR:-build}"
 [ -f "$dir/CMakeCache.txt" ] || cmake -S . -B "$dir" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
-cmake --build "$dir" --target nivelix3 nivelix-sim com72500 com72800
+cmake --build "$dir" --target nivelix3 nivelix-sim nivelix-record com72500 com72800
 dir="$(cd "$dir" && pwd)"
 
 tmp="$(mktemp -d)"
@@ -53,7 +54,8 @@ starts() {
 # 1. A fresh prefix.
 prefix="$tmp/prefix"
 cmake --install "$dir" --prefix "$prefix" >/dev/null
-for f in bin/nivelix3 bin/nivelix-sim lib/nivelix/libcom72500.so lib/nivelix/libcom72800.so \
+for f in bin/nivelix3 bin/nivelix-sim bin/nivelix-record lib/systemd/system/nivelix-record@.service \
+         lib/nivelix/libcom72500.so lib/nivelix/libcom72800.so \
          share/applications/nivelix3.desktop share/icons/hicolor/scalable/apps/nivelix.svg \
          share/doc/nivelix/user-guide.md share/doc/nivelix/screenshots/main-window.png; do
   [ -e "$prefix/$f" ] || fail "cmake --install put no $f"
@@ -70,13 +72,15 @@ if command -v desktop-file-validate >/dev/null; then
   desktop-file-validate "$prefix/share/applications/nivelix3.desktop"
 fi
 "$prefix/bin/nivelix-sim" --help >/dev/null || fail "installed nivelix-sim does not run"
+"$prefix/bin/nivelix-record" --help >/dev/null || fail "installed nivelix-record does not run"
 starts "$prefix/bin/nivelix3" prefix
 
 # 2. The Debian package.
 (cd "$dir" && cpack -G DEB -B "$tmp/package" >/dev/null)
 deb="$(ls "$tmp"/package/nivelix_*.deb)"
 contents="$(dpkg-deb -c "$deb")"
-for f in ./usr/bin/nivelix3 ./usr/bin/nivelix-sim ./usr/lib/nivelix/libcom72500.so ./usr/lib/nivelix/libcom72800.so \
+for f in ./usr/bin/nivelix3 ./usr/bin/nivelix-sim ./usr/bin/nivelix-record \
+         ./usr/lib/systemd/system/nivelix-record@.service ./usr/lib/nivelix/libcom72500.so ./usr/lib/nivelix/libcom72800.so \
          ./usr/share/applications/nivelix3.desktop ./usr/share/icons/hicolor/scalable/apps/nivelix.svg; do
   grep -q " $f\$" <<<"$contents" || { echo "$contents" >&2; fail "the package holds no $f"; }
 done
@@ -98,6 +102,8 @@ dpkg -i "$deb" >/dev/null || fail "dpkg -i failed (missing dependencies? apt-get
 installed_by_us=1
 [ "$(command -v nivelix3)" = /usr/bin/nivelix3 ] || fail "nivelix3 is not /usr/bin/nivelix3 on the PATH"
 starts /usr/bin/nivelix3 deb
+id -nG nivelix 2>/dev/null | grep -qw dialout || fail "the package made no user nivelix in the dialout group"
+echo "ok: the package made the system user nivelix, in the dialout group, for nivelix-record@.service"
 dpkg -r nivelix >/dev/null
 installed_by_us=0
 [ ! -e /usr/bin/nivelix3 ] && [ ! -e /usr/lib/nivelix ] || fail "dpkg -r left files behind"

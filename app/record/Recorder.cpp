@@ -1,0 +1,338 @@
+#include "Recorder.h"
+
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/signalfd.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <chrono>
+#include <cstdio>
+#include <cstring>
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QTemporaryDir>
+
+#include "Capteur.h"
+#include "FichierAcquisition.h"
+#include "Messages.h"
+#include "MqttMessage.h"
+#include "MqttPublisher.h"
+#include "ThScrute.h"
+#include "UtilCapt.h"
+#include "globales.h"
+
+namespace {
+
+constexpr int64_t SecondsPerDay = 86400;
+// After the last line, how long the run waits for the broker to take the
+// messages still queued before it gives up on them (the file has them).
+constexpr int DrainMs = 10000;
+
+// True while the progress line is on the terminal without its line end: a
+// message then starts on a line of its own.
+bool progressLineOpen = false;
+
+void Say(const std::string &text) {
+  std::fprintf(stderr, "%snivelix-record: %s\n", progressLineOpen ? "\n" : "", text.c_str());
+  progressLineOpen = false;
+}
+
+int64_t NowMs() {
+  return std::chrono::duration_cast<std::chrono::milliseconds>(
+             std::chrono::steady_clock::now().time_since_epoch())
+      .count();
+}
+
+std::string Local(const QString &text) { return text.toLocal8Bit().toStdString(); }
+
+}  // namespace
+
+QString ReserveFilePath(const QString &path, const QDateTime &start, std::string &error) {
+  const QFileInfo info(path);
+  const QString stamp = start.toString(QStringLiteral("yyyyMMdd-HHmmss"));
+  const QString suffix = info.suffix();
+  const QString base = suffix.isEmpty() ? path : path.left(path.size() - suffix.size() - 1);
+  for (int attempt = 0; attempt < 100; ++attempt) {
+    QString candidate = path;
+    if (attempt > 0) {
+      candidate = base + "-" + stamp + (attempt > 1 ? "-" + QString::number(attempt) : QString());
+      if (!suffix.isEmpty()) candidate += "." + suffix;
+    }
+    const int fd = ::open(QFile::encodeName(candidate).constData(),
+                          O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+    if (fd >= 0) {
+      ::close(fd);
+      return candidate;
+    }
+    if (errno != EEXIST) {
+      error = "cannot create " + Local(candidate) + ": " + std::strerror(errno);
+      return QString();
+    }
+  }
+  error = "cannot find a free name for " + Local(path);
+  return QString();
+}
+
+TRecorder::TRecorder(RecordOptions options) : m_options(std::move(options)) {}
+
+TRecorder::~TRecorder() = default;
+
+RecordExit TRecorder::Run(int signalFd) {
+  m_progress = ::isatty(STDERR_FILENO) == 1;
+  RecordExit exit = LoadSettingsFile();
+  if (exit != RecordExit::Success) return exit;
+  if (m_options.mqtt && (exit = StartPublisher()) != RecordExit::Success) return exit;
+  if ((exit = FindSensors()) != RecordExit::Success) return exit;
+
+  const QDateTime start = QDateTime::currentDateTime();
+  const QString wanted = m_options.filePath.empty()
+                             ? ShortStringText(Settings.AcquisitionFile)
+                             : QString::fromLocal8Bit(m_options.filePath.c_str());
+  if (wanted.isEmpty()) {
+    Say("the settings name no acquisition file: give one with --file");
+    return RecordExit::File;
+  }
+  std::string error;
+  m_path = ReserveFilePath(wanted, start, error);
+  if (m_path.isEmpty()) {
+    Say(error);
+    return RecordExit::File;
+  }
+  if (m_file.Create(m_path, HeaderPieces(m_sensors, m_unit))) {
+    Say("cannot write the header of " + Local(m_path) + ": " + std::strerror(errno));
+    // The file was made by this run a moment ago and holds nothing of use.
+    QFile::remove(m_path);
+    return RecordExit::File;
+  }
+  m_samplesPlanned =
+      m_options.durationSeconds > 0 ? m_options.durationSeconds / m_options.periodSeconds : 0;
+  Say("recording " + std::to_string(m_sensors.Count()) + " sensor(s) on COM" +
+      std::to_string(m_port) + " every " + std::to_string(m_options.periodSeconds) +
+      " s into " + Local(m_path) +
+      (m_samplesPlanned > 0 ? ", " + std::to_string(m_samplesPlanned) + " samples" : "") +
+      (m_options.mqtt ? ", publishing to " + m_options.broker.host + ":" +
+                            std::to_string(m_options.broker.port)
+                      : ""));
+
+  // Samples fall due every period from the start, as the acquisition's
+  // timer has them; a line that took longer than a period is followed at
+  // once by the next, and the moments missed are not made up in a burst.
+  const int64_t periodMs = m_options.periodSeconds * 1000;
+  int64_t dueMs = NowMs() + periodMs;
+  bool stopped = false;
+  while (m_samplesPlanned == 0 || m_samplesDone < m_samplesPlanned) {
+    if (WaitUntil(dueMs, signalFd)) {
+      stopped = true;
+      break;
+    }
+    TakeSample();
+    dueMs = std::max(dueMs + periodMs, NowMs());
+    ShowProgress(false);
+    // A signal that came while the line was being taken ends the run now
+    // that the line is whole.
+    pollfd fd{signalFd, POLLIN, 0};
+    if (::poll(&fd, 1, 0) > 0) {
+      stopped = true;
+      break;
+    }
+  }
+  ShowProgress(true);
+  if (m_publisher) {
+    if (!m_publisher->Drain(DrainMs))
+      Say(std::to_string(m_publisher->Counts().waiting) +
+          " message(s) not acknowledged by the broker at the end; the file holds them");
+    const MqttPublisherCounts counts = m_publisher->Counts();
+    if (counts.dropped > 0)
+      Say(std::to_string(counts.dropped) + " message(s) dropped while the broker was away");
+    m_publisher->Stop();
+  }
+  Say(std::to_string(m_samplesDone) + " sample(s) written to " + Local(m_path) +
+      (stopped ? " (stopped by a signal)" : ""));
+  if (stopped) return RecordExit::Stopped;
+  return m_linesLost ? RecordExit::File : RecordExit::Success;
+}
+
+RecordExit TRecorder::LoadSettingsFile() {
+  // Today's settings loading reads "ruzazazo.cfg" of the current folder and
+  // creates it when missing; the recorder reads a copy of the named file in a
+  // private folder, so it never creates or changes a settings file.
+  const QString path = QString::fromLocal8Bit(m_options.settingsPath.c_str());
+  QFile source(path);
+  if (!source.exists()) {
+    Say("no settings file " + m_options.settingsPath +
+        " (save the settings once with nivelix3, or name one with --settings)");
+    return RecordExit::Settings;
+  }
+  QTemporaryDir folder;
+  const QString copy = folder.path() + "/" + SettingsFileName;
+  if (!folder.isValid() || !source.copy(copy)) {
+    Say("cannot read settings file " + m_options.settingsPath + ": " +
+        Local(source.errorString()));
+    return RecordExit::Settings;
+  }
+  std::string problem;
+  SetMessageAnswerer([&problem](MessageKind, const QString &text, QMessageBox::StandardButtons) {
+    problem = Local(text);
+    return QMessageBox::Ok;
+  });
+  const QString here = QDir::currentPath();
+  QDir::setCurrent(folder.path());
+  const bool loaded = LoadSettings();
+  QDir::setCurrent(here);
+  SetMessageAnswerer(nullptr);
+  if (!loaded) {
+    Say("settings file " + m_options.settingsPath + ": " + problem);
+    return RecordExit::Settings;
+  }
+  m_unit = DisplayUnit();
+  m_dateFormat = Settings.DateFormat;
+  m_port = Settings.PortNumber;
+  return RecordExit::Success;
+}
+
+RecordExit TRecorder::FindSensors() {
+  const bool rs232 = Settings.LinkType == LinkRs232;
+  if (!rs232 && m_options.addresses.empty()) {
+    Say("the settings name an RS485 bus: give the sensors' addresses with --sensor");
+    return RecordExit::Usage;
+  }
+  if (rs232 && !m_options.addresses.empty())
+    Say("the settings name an RS232 line: its one sensor is recorded, --sensor is not used");
+  const std::vector<int> addresses = rs232 ? std::vector<int>{1} : m_options.addresses;
+  for (int address : addresses) {
+    // As the scan decides a sensor's family: family A first; a family A
+    // sensor with an undecodable configuration is kept only on RS232.
+    uint8_t r = FailPort;
+    bool found = false;
+    for (bool familyA : {true, false}) {
+      std::unique_ptr<TCapteur> sensor;
+      if (familyA)
+        sensor = std::make_unique<TCapteur72500>();
+      else
+        sensor = std::make_unique<TCapteur>();
+      sensor->Data.Protocol = rs232 ? ScanLinkRs232 : ScanLinkRs485;
+      sensor->SetPort(static_cast<uint8_t>(m_port));
+      if (!rs232) sensor->Data.Identifier = address;
+      r = sensor->ReadAll();
+      sensor->ClosePort();
+      if (r == FailSuccess || (rs232 && r == FailConfiguration)) {
+        m_sensors.AddSensor(sensor->Data, sensor->Port);
+        found = true;
+        break;
+      }
+      if (r == FailConfiguration || r == FailPort) break;
+    }
+    if (r == FailPort) {
+      Say("cannot open serial port COM" + std::to_string(m_port));
+      return RecordExit::Port;
+    }
+    if (!found) {
+      Say(rs232 ? std::string("no sensor answers on the RS232 line of COM") +
+                      std::to_string(m_port)
+                : "no sensor answers at address " + std::to_string(address) + " on COM" +
+                      std::to_string(m_port) +
+                      (r == FailConfiguration ? " (its configuration cannot be read)" : ""));
+      return RecordExit::NoSensor;
+    }
+  }
+  std::string site = m_options.site;
+  if (site.empty()) {
+    char host[256] = {};
+    site = ::gethostname(host, sizeof host - 1) == 0 ? host : "nivelix";
+  }
+  for (int i = 0; i < m_sensors.Count(); ++i) {
+    const TCapteur &sensor = *m_sensors.GetSensor(i);
+    m_topics.push_back(MqttTopic(site, sensor.Data.Reference, sensor.Data.SerialNumber));
+  }
+  return RecordExit::Success;
+}
+
+RecordExit TRecorder::StartPublisher() {
+  TMqttPublisher::Setup setup;
+  setup.broker = m_options.broker;
+  std::string error;
+  if (!m_options.credentialsPath.empty()) {
+    if (!ReadMqttCredentials(m_options.credentialsPath, setup.credentials, error)) {
+      Say(error);
+      return RecordExit::Mqtt;
+    }
+    setup.withCredentials = true;
+  }
+  setup.caPath = m_options.caPath;
+  setup.clientId = "nivelix-record-" + std::to_string(::getpid());
+  // A day of samples of every sensor; the sensors are not known yet, so the
+  // bus's addresses stand for them (one on RS232).
+  const std::size_t sensors = std::max<std::size_t>(m_options.addresses.size(), 1);
+  setup.capacity = static_cast<std::size_t>(
+      std::max<int64_t>(SecondsPerDay / m_options.periodSeconds, 1) * static_cast<int64_t>(sensors));
+  m_publisher = std::make_unique<TMqttPublisher>();
+  if (!m_publisher->Start(setup, error)) {
+    Say(error);
+    return RecordExit::Mqtt;
+  }
+  return RecordExit::Success;
+}
+
+void TRecorder::TakeSample() {
+  std::vector<double> values(static_cast<std::size_t>(m_sensors.Count()), FailedReadingMRad);
+  for (int i = 0; i < m_sensors.Count(); ++i) {
+    double angle = 0.0;
+    if (m_sensors.GetSensor(i)->ReadAngle(angle) == FailSuccess)
+      values[static_cast<std::size_t>(i)] = angle;
+  }
+  const QDateTime when = QDateTime::currentDateTime();
+  const bool failed =
+      m_file.Append(m_path, SamplePieces(when, m_dateFormat, m_unit, m_sensors, values));
+  if (failed != m_writeFailing)
+    Say(failed ? "cannot write to " + Local(m_path) + ": " + std::strerror(errno) +
+                     "; every sample tries again"
+               : "writing to " + Local(m_path) + " again");
+  m_writeFailing = failed;
+  m_linesLost = m_linesLost || failed;
+  ++m_samplesDone;
+  if (!m_publisher) return;
+  const std::string refusal = m_publisher->Counts().refusal;
+  if (refusal != m_refusal && !refusal.empty()) Say("the broker refuses the connection: " + refusal);
+  m_refusal = refusal;
+  for (int i = 0; i < m_sensors.Count(); ++i) {
+    const TCapteur &sensor = *m_sensors.GetSensor(i);
+    const double value = values[static_cast<std::size_t>(i)];
+    m_publisher->Publish(m_topics[static_cast<std::size_t>(i)],
+                         MqttPayload(when, value >= FailedReadingLimitMRad, value, m_unit,
+                                     RangeClass(sensor.Data.FullScale), sensor.Data.Family));
+  }
+}
+
+void TRecorder::ShowProgress(bool last) {
+  if (!m_progress) return;
+  std::string line = "\rsample " + std::to_string(m_samplesDone);
+  if (m_samplesPlanned > 0) line += "/" + std::to_string(m_samplesPlanned);
+  if (m_writeFailing) line += "  FILE NOT WRITABLE";
+  if (m_publisher) {
+    const MqttPublisherCounts c = m_publisher->Counts();
+    line += std::string("  broker ") + (c.connected ? "connected" : "unreachable") + ", " +
+            std::to_string(c.waiting) + " waiting";
+    if (c.dropped > 0) line += ", " + std::to_string(c.dropped) + " dropped";
+  }
+  line += "   ";
+  if (last) line += "\n";
+  progressLineOpen = !last;
+  std::fputs(line.c_str(), stderr);
+  std::fflush(stderr);
+}
+
+bool TRecorder::WaitUntil(int64_t dueMs, int signalFd) {
+  for (;;) {
+    const int64_t left = dueMs - NowMs();
+    pollfd fd{signalFd, POLLIN, 0};
+    const int n = ::poll(&fd, 1, left > 0 ? static_cast<int>(left) : 0);
+    if (n > 0) return true;
+    if (n == 0 && left <= 0) return false;
+    if (n == 0) continue;
+    if (errno != EINTR) return false;
+  }
+}

@@ -1,0 +1,67 @@
+// Recorder: the unattended acquisition run of nivelix-record. Reads the
+// settings, finds the named sensors, writes the acquisition file every period
+// on one thread, and hands each sample to the MQTT publisher after its line
+// is in the file.
+#ifndef NIVELIX_RECORDER_H
+#define NIVELIX_RECORDER_H
+
+#include <memory>
+#include <string>
+
+#include <QDateTime>
+#include <QString>
+
+#include "FichierAcquisition.h"
+#include "ListeCapteurs.h"
+#include "RecordOptions.h"
+
+class TMqttPublisher;
+
+// The path the run writes: path itself when no file has that name, else the
+// name with the start time added before its extension ("data.txt" ->
+// "data-20250131-142501.txt"), then "-2", "-3"... The file is created empty
+// (exclusively, so a file appearing meanwhile is never taken over); an empty
+// result and the reason in error when none could be created.
+QString ReserveFilePath(const QString &path, const QDateTime &start, std::string &error);
+
+class TRecorder {
+ public:
+  explicit TRecorder(RecordOptions options);
+  ~TRecorder();
+  TRecorder(const TRecorder &) = delete;
+  TRecorder &operator=(const TRecorder &) = delete;
+
+  // The whole run; SIGTERM and SIGINT must already be blocked in every thread
+  // (signalFd reads them). Messages go to standard error.
+  RecordExit Run(int signalFd);
+
+ private:
+  RecordExit LoadSettingsFile();
+  RecordExit FindSensors();
+  RecordExit StartPublisher();
+  // One line: reads every sensor, writes the line, then publishes it.
+  void TakeSample();
+  void ShowProgress(bool last);
+  // Waits until the monotonic time due (ms) or a signal; true on a signal.
+  bool WaitUntil(int64_t dueMs, int signalFd);
+
+  RecordOptions m_options;
+  TlistCapteur m_sensors;
+  int m_unit = 0;
+  int m_dateFormat = 0;
+  int m_port = 1;
+  QString m_path;
+  // One writer for the whole run, as the program has: it remembers a line
+  // cut short by a failure.
+  TFichierAcquisition m_file;
+  std::unique_ptr<TMqttPublisher> m_publisher;
+  std::vector<std::string> m_topics;
+  int64_t m_samplesDone = 0;
+  int64_t m_samplesPlanned = 0;  // 0: until stopped
+  bool m_writeFailing = false;
+  bool m_linesLost = false;  // some line could not be written: the run ends with File
+  std::string m_refusal;  // the broker's last refusal, said once
+  bool m_progress = false;
+};
+
+#endif

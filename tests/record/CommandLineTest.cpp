@@ -1,0 +1,131 @@
+// What nivelix-record refuses, with which exit code and which words, and the
+// pure parts of what it publishes.
+#include <sys/stat.h>
+
+#include <clocale>
+
+#include "../utilcapt/CommaLocale.h"
+#include "MqttMessage.h"
+#include "RecordFixture.h"
+#include "RecordOptions.h"
+
+namespace {
+
+enum class Ground { Normal, NoSettingsFile, ShortSettingsFile, Unplugged, OpenCredentials };
+
+struct Refusal {
+  const char *name;
+  std::vector<std::string> args;
+  Ground ground;
+  int exitCode;
+  const char *says;
+};
+
+class CommandLineTest : public RecordFixture, public ::testing::WithParamInterface<Refusal> {};
+
+TEST_P(CommandLineTest, RefusesWithItsCodeAndAClearMessage) {
+  const Refusal &r = GetParam();
+  nivsim::SensorAConfig a;
+  a.identifier = 3;
+  bus->AddSensorA(a);
+  std::vector<std::string> args;
+  for (const std::string &arg : r.args) {
+    std::string a2 = arg;
+    for (std::size_t at; (at = a2.find("DIR")) != std::string::npos;) a2.replace(at, 3, dir);
+    for (std::size_t at; (at = a2.find("URL")) != std::string::npos;) a2.replace(at, 3, BrokerUrl());
+    args.push_back(a2);
+  }
+  switch (r.ground) {
+    case Ground::NoSettingsFile: ::unlink((dir + "/ruzazazo.cfg").c_str()); break;
+    case Ground::ShortSettingsFile: std::ofstream(dir + "/ruzazazo.cfg") << "short"; break;
+    case Ground::Unplugged: bus->Unplug(); break;
+    case Ground::OpenCredentials:
+      std::ofstream(dir + "/login") << "user\nsecret-password\n";
+      ::chmod((dir + "/login").c_str(), 0644);
+      break;
+    case Ground::Normal: break;
+  }
+  auto recorder = StartRecorder(args);
+  EXPECT_EQ(recorder->Wait(30000), r.exitCode);
+  const std::string said = ReadWhole(dir + "/record.log");
+  EXPECT_NE(said.find(r.says), std::string::npos) << said;
+  EXPECT_EQ(said.find("secret-password"), std::string::npos) << said;
+  if (r.exitCode != 0) {
+    EXPECT_FALSE(std::ifstream(dir + "/out.txt").good()) << "a file was made";
+  }
+}
+
+const Refusal Refusals[] = {
+    {"Help", {"--help"}, Ground::Normal, 0, "Exit codes:"},
+    {"HelpWithOthers", {"--sensor", "3", "--help"}, Ground::Normal, 0, "--mqtt-credentials FILE"},
+    {"UnknownOption", {"--sensr", "3"}, Ground::Normal, 2, "unknown option '--sensr'"},
+    {"MissingValue", {"--sensor", "3", "--file"}, Ground::Normal, 2, "--file needs a value"},
+    {"AddressZero", {"--sensor", "0"}, Ground::Normal, 2, "a number from 1 to 255"},
+    {"AddressTooHigh", {"--sensor", "256"}, Ground::Normal, 2, "a number from 1 to 255"},
+    {"AddressTwice", {"--sensor", "3", "--sensor=3"}, Ground::Normal, 2, "--sensor 3 given twice"},
+    {"PeriodZero", {"--sensor", "3", "--period", "0"}, Ground::Normal, 2, "--period '0'"},
+    {"PeriodUnknownUnit", {"--sensor", "3", "--period", "5m"}, Ground::Normal, 2, "s, min, h or d"},
+    {"PeriodFraction", {"--sensor", "3", "--period", "1.5s"}, Ground::Normal, 2, "--period '1.5s'"},
+    {"PeriodOverflows", {"--sensor", "3", "--period", "30000d"}, Ground::Normal, 2, "--period"},
+    {"DurationShort", {"--sensor", "3", "--period", "1min", "--duration", "30s"}, Ground::Normal, 2,
+     "shorter than --period"},
+    {"NotMqttUrl", {"--sensor", "3", "--mqtt", "http://h"}, Ground::Normal, 2, "mqtt://HOST"},
+    {"BadMqttPort", {"--sensor", "3", "--mqtt", "mqtt://h:70000"}, Ground::Normal, 2, "mqtt://HOST"},
+    {"MqttUrlWithUser", {"--sensor", "3", "--mqtt", "mqtt://u@h"}, Ground::Normal, 2, "mqtt://HOST"},
+    {"MqttUrlNoHost", {"--sensor", "3", "--mqtt", "mqtts://:8883"}, Ground::Normal, 2, "mqtt://HOST"},
+    {"SiteWithoutMqtt", {"--sensor", "3", "--site", "x"}, Ground::Normal, 2, "need --mqtt"},
+    {"CaWithoutTls", {"--sensor", "3", "--mqtt", "mqtt://h", "--mqtt-ca", "x"}, Ground::Normal, 2,
+     "needs an mqtts://"},
+    {"BusWithoutSensor", {"--file", "DIR/out.txt"}, Ground::Normal, 2, "--sensor"},
+    {"NoSettingsFile", {"--sensor", "3", "--file", "DIR/out.txt"}, Ground::NoSettingsFile, 3,
+     "no settings file"},
+    {"ShortSettingsFile", {"--sensor", "3", "--file", "DIR/out.txt"}, Ground::ShortSettingsFile,
+     3, "settings file"},
+    {"PortGone", {"--sensor", "3", "--file", "DIR/out.txt"}, Ground::Unplugged, 4, "COM5"},
+    {"NoSensorThere", {"--sensor", "3", "--sensor", "9", "--file", "DIR/out.txt"}, Ground::Normal,
+     5, "no sensor answers at address 9"},
+    {"FolderMissing", {"--sensor", "3", "--file", "DIR/none/out.txt"}, Ground::Normal, 6,
+     "cannot create"},
+    {"OpenCredentials",
+     {"--sensor", "3", "--file", "DIR/out.txt", "--mqtt", "URL", "--mqtt-credentials", "DIR/login"},
+     Ground::OpenCredentials, 7, "make it private"},
+    {"NoCaFile",
+     {"--sensor", "3", "--file", "DIR/out.txt", "--mqtt", "mqtts://127.0.0.1:1", "--mqtt-ca",
+      "DIR/none.pem"},
+     Ground::Normal, 7, "certificate file"},
+};
+
+INSTANTIATE_TEST_SUITE_P(Lines, CommandLineTest, ::testing::ValuesIn(Refusals),
+                         [](const auto &info) { return std::string(info.param.name); });
+
+TEST(RecordSpanTest, TakesTheDialogUnits) {
+  const struct {
+    const char *text;
+    int64_t seconds;
+  } rows[] = {{"5", 5},     {"5s", 5},      {"2min", 120},  {"3h", 10800}, {"7d", 604800},
+              {"0s", -1},   {"", -1},       {"s", -1},      {"-5", -1},    {"5 s", -1},
+              {"24856d", -1}, {"24855d", 24855 * 86400LL}, {"1234567890", -1}};
+  for (const auto &row : rows) EXPECT_EQ(ParseSpan(row.text), row.seconds) << row.text;
+}
+
+TEST(RecordMessageTest, TopicLevelsHoldNoWildcardOrSeparator) {
+  EXPECT_EQ(MqttTopic("dam/east #2", "KV+1", 12), "nivelix/dam_east__2/KV_1-12");
+  EXPECT_EQ(MqttTopic("", "", 0), "nivelix/_/_-0");
+}
+
+TEST(RecordMessageTest, PayloadCarriesZoneUnitAndNullsForAFailure) {
+  const QDateTime when(QDate(2025, 1, 31), QTime(14, 25, 6, 7), Qt::OffsetFromUTC, 3600);
+  EXPECT_EQ(MqttPayload(when, false, 17.4533, 1, 5, 1),
+            "{\"time\":\"2025-01-31T14:25:06.007+01:00\",\"mrad\":17.4533,\"value\":1.0000,"
+            "\"unit\":\"Deg\",\"failed\":false}");
+  EXPECT_EQ(MqttPayload(when, true, 100000.0, 0, 5, 1),
+            "{\"time\":\"2025-01-31T14:25:06.007+01:00\",\"mrad\":null,\"value\":null,"
+            "\"unit\":\"mRad\",\"failed\":true}");
+  // Where the file writes "1,0000", JSON still needs the point.
+  CommaLocale comma;
+  if (!comma.Available()) GTEST_SKIP() << "no decimal-comma locale";
+  EXPECT_NE(MqttPayload(when, false, 17.4533, 1, 5, 1).find("\"mrad\":17.4533,\"value\":1.0000,"),
+            std::string::npos);
+}
+
+}  // namespace
