@@ -14,11 +14,12 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QTemporaryDir>
 
 #include "Capteur.h"
 #include "FichierAcquisition.h"
-#include "Messages.h"
+#include "DiagnosticPort.h"
+#include "FichierReglages.h"
+#include "TextePort.h"
 #include "MqttMessage.h"
 #include "MqttPublisher.h"
 #include "ThScrute.h"
@@ -48,6 +49,31 @@ int64_t NowMs() {
 }
 
 std::string Local(const QString &text) { return text.toLocal8Bit().toStdString(); }
+
+// What went wrong with the settings file, for a line on standard error.
+std::string SettingsProblem(const ResultatReglages &r) {
+  const std::string cause = r.Erreur != 0 ? std::string(": ") + std::strerror(r.Erreur) : "";
+  switch (r.Etat) {
+    case EtatReglages::Ok:
+    case EtatReglages::Cree: return "read";
+    case EtatReglages::PasOrdinaire: return "a symbolic link or not a regular file; not read";
+    case EtatReglages::ErreurOuverture:
+    case EtatReglages::ErreurCreation: return "cannot be opened" + cause;
+    case EtatReglages::ErreurLecture:
+    case EtatReglages::ErreurEcriture:
+    case EtatReglages::ErreurFermeture: return "cannot be read" + cause;
+    case EtatReglages::Court: return "holds less than one whole record";
+  }
+  return "cannot be read" + cause;
+}
+
+// Why the port could not be used, in the program's own words: the device
+// and its trouble, or who holds it.
+std::string PortProblem(const DiagnosticPort &port, int portNumber) {
+  const QString trouble = PortTroubleText(port);
+  if (!trouble.isEmpty()) return Local(trouble);
+  return "cannot open serial port COM" + std::to_string(portNumber) + " (" + port.Chemin + ")";
+}
 
 }  // namespace
 
@@ -90,7 +116,7 @@ RecordExit TRecorder::Run(int signalFd) {
 
   const QDateTime start = QDateTime::currentDateTime();
   const QString wanted = m_options.filePath.empty()
-                             ? ShortStringText(Settings.AcquisitionFile)
+                             ? m_settingsFile
                              : QString::fromLocal8Bit(m_options.filePath.c_str());
   if (wanted.isEmpty()) {
     Say("the settings name no acquisition file: give one with --file");
@@ -157,45 +183,27 @@ RecordExit TRecorder::Run(int signalFd) {
 }
 
 RecordExit TRecorder::LoadSettingsFile() {
-  // Today's settings loading reads "ruzazazo.cfg" of the current folder and
-  // creates it when missing; the recorder reads a copy of the named file in a
-  // private folder, so it never creates or changes a settings file.
-  const QString path = QString::fromLocal8Bit(m_options.settingsPath.c_str());
-  QFile source(path);
-  if (!source.exists()) {
-    Say("no settings file " + m_options.settingsPath +
-        " (save the settings once with nivelix3, or name one with --settings)");
+  // Only read: the recorder never makes or changes a settings file, and
+  // reads none through a symbolic link, as nivelix3 does.
+  SettingsRecord record{};
+  const ResultatReglages r = TFichierReglages::Lire(m_options.settingsPath.c_str(), record);
+  if (r.Etat != EtatReglages::Ok) {
+    Say("settings file " + m_options.settingsPath + ": " + SettingsProblem(r) +
+        (r.Etat == EtatReglages::ErreurOuverture && r.Erreur == ENOENT
+             ? " (save the settings once with nivelix3, or name one with --settings)"
+             : ""));
     return RecordExit::Settings;
   }
-  QTemporaryDir folder;
-  const QString copy = folder.path() + "/" + SettingsFileName;
-  if (!folder.isValid() || !source.copy(copy)) {
-    Say("cannot read settings file " + m_options.settingsPath + ": " +
-        Local(source.errorString()));
-    return RecordExit::Settings;
-  }
-  std::string problem;
-  SetMessageAnswerer([&problem](MessageKind, const QString &text, QMessageBox::StandardButtons) {
-    problem = Local(text);
-    return QMessageBox::Ok;
-  });
-  const QString here = QDir::currentPath();
-  QDir::setCurrent(folder.path());
-  const bool loaded = LoadSettings();
-  QDir::setCurrent(here);
-  SetMessageAnswerer(nullptr);
-  if (!loaded) {
-    Say("settings file " + m_options.settingsPath + ": " + problem);
-    return RecordExit::Settings;
-  }
-  m_unit = DisplayUnit();
-  m_dateFormat = Settings.DateFormat;
-  m_port = Settings.PortNumber;
+  m_unit = RecordDisplayUnit(record);
+  m_dateFormat = record.DateFormat;
+  m_port = record.PortNumber;
+  m_rs232 = record.LinkType == LinkRs232;
+  m_settingsFile = ShortStringText(record.AcquisitionFile);
   return RecordExit::Success;
 }
 
 RecordExit TRecorder::FindSensors() {
-  const bool rs232 = Settings.LinkType == LinkRs232;
+  const bool rs232 = m_rs232;
   if (!rs232 && m_options.addresses.empty()) {
     Say("the settings name an RS485 bus: give the sensors' addresses with --sensor");
     return RecordExit::Usage;
@@ -227,7 +235,7 @@ RecordExit TRecorder::FindSensors() {
       if (r == FailConfiguration || r == FailPort) break;
     }
     if (r == FailPort) {
-      Say("cannot open serial port COM" + std::to_string(m_port));
+      Say(PortProblem(DiagnostiquerPort(m_port), m_port));
       return RecordExit::Port;
     }
     if (!found) {

@@ -50,6 +50,8 @@ class TRecorder {
   int m_unit = 0;
   int m_dateFormat = 0;
   int m_port = 1;
+  bool m_rs232 = false;
+  QString m_settingsFile;  // the acquisition file the settings name
   QString m_path;
   // One writer for the whole run, as the program has: it remembers a line
   // cut short by a failure.

@@ -7,9 +7,15 @@
 
 #include <cerrno>
 
+#include <QStringDecoder>
+#include <QStringEncoder>
+
+#include "UtilCapt.h"
+
 namespace {
 
 constexpr mode_t NewFileMode = 0666;  // less the user's umask
+constexpr std::size_t ShortStringCapacity = sizeof(ShortString::Text);
 
 // Reads size bytes at offset. Returns the count read (short only at the end
 // of the file) or -1 with errno set.
@@ -85,7 +91,60 @@ ResultatReglages CloseFile(int fd) {
   return Result(EtatReglages::Ok);
 }
 
+// Reads record 0 of the open file fd into record and closes fd. Read into a
+// scratch record: a short or failed read must leave the caller's record, not
+// half a record over it.
+ResultatReglages ReadRecordAndClose(int fd, SettingsRecord &record) {
+  SettingsRecord read{};
+  const ssize_t n = ReadAt(fd, &read, sizeof read, 0);
+  const int error = errno;
+  ::close(fd);  // read only: nothing to lose at close
+  if (n < 0) return Result(EtatReglages::ErreurLecture, error);
+  if (static_cast<std::size_t>(n) < sizeof read) return Result(EtatReglages::Court);
+  record = read;
+  return Result(EtatReglages::Ok);
+}
+
 }  // namespace
+
+// ---- Reading a record's fields -------------------------------------------------
+// Here rather than with the program's globals, so that a program without
+// windows reads a record the way nivelix3 does.
+
+QString ShortStringText(const ShortString &s) {
+  const QByteArray bytes(s.Text, s.Length);
+  // Stateless: a sequence cut short by the end is an error too, not held back.
+  QStringDecoder decoder(QStringDecoder::System, QStringDecoder::Flag::Stateless);
+  QString text = decoder.decode(bytes);
+  if (decoder.hasError()) return QString::fromLatin1(bytes);
+  return text;
+}
+
+void SetShortStringText(ShortString &s, const QString &text) {
+  QStringEncoder encoder(QStringEncoder::System);
+  QByteArray bytes = encoder.encode(text);
+  if (static_cast<std::size_t>(bytes.size()) > ShortStringCapacity) {
+    // Cut whole characters from the end until the bytes fit, so that no
+    // character is left half written.
+    QString cut = text;
+    while (static_cast<std::size_t>(bytes.size()) > ShortStringCapacity && !cut.isEmpty()) {
+      int drop = 1;
+      if (cut.size() >= 2 && cut.back().isLowSurrogate() && cut.at(cut.size() - 2).isHighSurrogate())
+        drop = 2;
+      cut.chop(drop);
+      QStringEncoder again(QStringEncoder::System);
+      bytes = again.encode(cut);
+    }
+  }
+  s.Length = static_cast<uint8_t>(bytes.size());
+  std::memcpy(s.Text, bytes.constData(), static_cast<std::size_t>(bytes.size()));
+}
+
+uint8_t RecordDisplayUnit(const SettingsRecord &record) {
+  return record.AngleUnit <= UnitMmPerM ? record.AngleUnit : uint8_t{UnitMRad};
+}
+
+// ---- The file --------------------------------------------------------------------
 
 TFichierReglages::~TFichierReglages() {
   if (m_fd >= 0) {
@@ -110,16 +169,22 @@ ResultatReglages TFichierReglages::Charger(SettingsRecord &record) {
     r = CloseFile(fd);
     return r.Etat == EtatReglages::Ok ? Result(EtatReglages::Cree) : r;
   }
-  // Read into a scratch record: a short or failed read must leave the
-  // caller's record, not half a record over it.
-  SettingsRecord read{};
-  const ssize_t n = ReadAt(fd, &read, sizeof read, 0);
-  const int error = errno;
-  ::close(fd);  // read only: nothing to lose at close
-  if (n < 0) return Result(EtatReglages::ErreurLecture, error);
-  if (static_cast<std::size_t>(n) < sizeof read) return Result(EtatReglages::Court);
-  record = read;
-  return Result(EtatReglages::Ok);
+  return ReadRecordAndClose(fd, record);
+}
+
+ResultatReglages TFichierReglages::Lire(const char *path, SettingsRecord &record) {
+  int fd = -1;
+  do {
+    fd = ::open(path, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+  } while (fd < 0 && errno == EINTR);
+  if (fd < 0 && errno == ELOOP) return Result(EtatReglages::PasOrdinaire, errno);
+  if (fd < 0) return Result(EtatReglages::ErreurOuverture, errno);
+  struct stat st {};
+  if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+    ::close(fd);
+    return Result(EtatReglages::PasOrdinaire);
+  }
+  return ReadRecordAndClose(fd, record);
 }
 
 ResultatReglages TFichierReglages::LirePrecedent(const SettingsRecord &current) {

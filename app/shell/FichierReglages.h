@@ -41,6 +41,10 @@ class TFichierReglages {
   // loads all the same: only a save needs to write. On any failure record is
   // left as given and the file as it was.
   static ResultatReglages Charger(SettingsRecord &record);
+  // Reads record 0 of the settings file at path into record, as Charger
+  // does, but never makes a file: for a program that only reads settings
+  // saved by nivelix3 (a missing file is ErreurOuverture with ENOENT).
+  static ResultatReglages Lire(const char *path, SettingsRecord &record);
 
   // First step of a save: opens the file for writing (makes it when there is
   // none) and reads its record 0 as the previous record; a new file takes

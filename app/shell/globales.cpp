@@ -5,8 +5,6 @@
 #include <cstring>
 
 #include <QDir>
-#include <QStringDecoder>
-#include <QStringEncoder>
 
 #include "FichierReglages.h"
 #include "Messages.h"
@@ -25,7 +23,6 @@ constexpr int32_t DefaultPortNumber = 1;
 constexpr const char *DefaultDisplayFont = "Courier New";
 constexpr int32_t DefaultDisplayFontHeight = 54;
 constexpr uint8_t DefaultAngleUnit = 1;  // "Deg"
-constexpr std::size_t ShortStringCapacity = sizeof(ShortString::Text);
 
 // Shows a settings file failure; errorNumber gives the system's text.
 void ReportFileError(LangueId what, int errorNumber) {
@@ -70,35 +67,6 @@ void ReportSaveFailure(const ResultatReglages &r) {
 }
 
 }  // namespace
-
-QString ShortStringText(const ShortString &s) {
-  const QByteArray bytes(s.Text, s.Length);
-  // Stateless: a sequence cut short by the end is an error too, not held back.
-  QStringDecoder decoder(QStringDecoder::System, QStringDecoder::Flag::Stateless);
-  QString text = decoder.decode(bytes);
-  if (decoder.hasError()) return QString::fromLatin1(bytes);
-  return text;
-}
-
-void SetShortStringText(ShortString &s, const QString &text) {
-  QStringEncoder encoder(QStringEncoder::System);
-  QByteArray bytes = encoder.encode(text);
-  if (static_cast<std::size_t>(bytes.size()) > ShortStringCapacity) {
-    // Cut whole characters from the end until the bytes fit, so that no
-    // character is left half written.
-    QString cut = text;
-    while (static_cast<std::size_t>(bytes.size()) > ShortStringCapacity && !cut.isEmpty()) {
-      int drop = 1;
-      if (cut.size() >= 2 && cut.back().isLowSurrogate() && cut.at(cut.size() - 2).isHighSurrogate())
-        drop = 2;
-      cut.chop(drop);
-      QStringEncoder again(QStringEncoder::System);
-      bytes = again.encode(cut);
-    }
-  }
-  s.Length = static_cast<uint8_t>(bytes.size());
-  std::memcpy(s.Text, bytes.constData(), static_cast<std::size_t>(bytes.size()));
-}
 
 SettingsRecord DefaultSettings() {
   SettingsRecord r{};
@@ -148,9 +116,7 @@ bool SaveSettings() {
   return save.ReadPrevious() && save.WriteRecords();
 }
 
-uint8_t DisplayUnit() {
-  return Settings.AngleUnit <= UnitMmPerM ? Settings.AngleUnit : uint8_t{UnitMRad};
-}
+uint8_t DisplayUnit() { return RecordDisplayUnit(Settings); }
 
 int DisplayFontPixels(int32_t storedHeight) {
   constexpr int64_t MaxPixels = 2000;

@@ -68,6 +68,8 @@ void SetShortStringText(ShortString &s, const QString &text);
 // or mRad where a damaged file holds an index that no unit has, so that
 // angles are never shown blank or recorded as empty fields.
 uint8_t DisplayUnit();
+// The same for any record.
+uint8_t RecordDisplayUnit(const SettingsRecord &record);
 
 // The pixel size of the live angle text for a stored DisplayFontHeight: a
 // positive height is the character cell's, a negative one the character's

@@ -8,10 +8,13 @@
 #include "MqttMessage.h"
 #include "RecordFixture.h"
 #include "RecordOptions.h"
+#include "VerrouPort.h"
 
 namespace {
 
-enum class Ground { Normal, NoSettingsFile, ShortSettingsFile, Unplugged, OpenCredentials };
+enum class Ground {
+  Normal, NoSettingsFile, ShortSettingsFile, SettingsLink, Unplugged, PortLocked, OpenCredentials
+};
 
 struct Refusal {
   const char *name;
@@ -21,7 +24,10 @@ struct Refusal {
   const char *says;
 };
 
-class CommandLineTest : public RecordFixture, public ::testing::WithParamInterface<Refusal> {};
+class CommandLineTest : public RecordFixture, public ::testing::WithParamInterface<Refusal> {
+ protected:
+  TVerrouPort heldPort;  // as another program holding the recorder's port
+};
 
 TEST_P(CommandLineTest, RefusesWithItsCodeAndAClearMessage) {
   const Refusal &r = GetParam();
@@ -38,7 +44,12 @@ TEST_P(CommandLineTest, RefusesWithItsCodeAndAClearMessage) {
   switch (r.ground) {
     case Ground::NoSettingsFile: ::unlink((dir + "/ruzazazo.cfg").c_str()); break;
     case Ground::ShortSettingsFile: std::ofstream(dir + "/ruzazazo.cfg") << "short"; break;
+    case Ground::SettingsLink:
+      ::rename((dir + "/ruzazazo.cfg").c_str(), (dir + "/real.cfg").c_str());
+      ::symlink((dir + "/real.cfg").c_str(), (dir + "/ruzazazo.cfg").c_str());
+      break;
     case Ground::Unplugged: bus->Unplug(); break;
+    case Ground::PortLocked: ASSERT_EQ(heldPort.Prendre(5).Etat, EtatVerrou::Pris); break;
     case Ground::OpenCredentials:
       std::ofstream(dir + "/login") << "user\nsecret-password\n";
       ::chmod((dir + "/login").c_str(), 0644);
@@ -78,10 +89,14 @@ const Refusal Refusals[] = {
      "needs an mqtts://"},
     {"BusWithoutSensor", {"--file", "DIR/out.txt"}, Ground::Normal, 2, "--sensor"},
     {"NoSettingsFile", {"--sensor", "3", "--file", "DIR/out.txt"}, Ground::NoSettingsFile, 3,
-     "no settings file"},
+     "save the settings once with nivelix3"},
     {"ShortSettingsFile", {"--sensor", "3", "--file", "DIR/out.txt"}, Ground::ShortSettingsFile,
-     3, "settings file"},
-    {"PortGone", {"--sensor", "3", "--file", "DIR/out.txt"}, Ground::Unplugged, 4, "COM5"},
+     3, "holds less than one whole record"},
+    {"SettingsLink", {"--sensor", "3", "--file", "DIR/out.txt"}, Ground::SettingsLink, 3,
+     "a symbolic link"},
+    {"PortGone", {"--sensor", "3", "--file", "DIR/out.txt"}, Ground::Unplugged, 4, ": not found"},
+    {"PortHeldByAnother", {"--sensor", "3", "--file", "DIR/out.txt"}, Ground::PortLocked, 4,
+     "in use by another program (test_record, process"},
     {"NoSensorThere", {"--sensor", "3", "--sensor", "9", "--file", "DIR/out.txt"}, Ground::Normal,
      5, "no sensor answers at address 9"},
     {"FolderMissing", {"--sensor", "3", "--file", "DIR/none/out.txt"}, Ground::Normal, 6,
