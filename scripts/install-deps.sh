@@ -7,7 +7,9 @@ set -euo pipefail
 # xvfb, xdotool, imagemagick: the demo without a display and the screenshots;
 # x11-utils (xev): the start-up time measurement.
 # dpkg-dev, file: the Debian package (dpkg-shlibdeps finds its dependencies).
-packages=(g++ cmake ninja-build pkg-config libgtest-dev qt6-base-dev libqcustomplot-dev locales xvfb xdotool imagemagick x11-utils dpkg-dev file "$@")
+# poppler-utils (pdftotext, pdftoppm): the printed chart's test reads the
+# words of the PDF and their boxes; the screenshot script looks at it.
+packages=(g++ cmake ninja-build pkg-config libgtest-dev qt6-base-dev libqcustomplot-dev locales xvfb xdotool imagemagick x11-utils dpkg-dev file poppler-utils "$@")
 
 missing=()
 for p in "${packages[@]}"; do

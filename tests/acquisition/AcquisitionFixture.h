@@ -20,14 +20,17 @@
 #include "DialogConfigAcqu.h"
 #include "ListeCapteurs.h"
 #include "Messages.h"
+#include "QtWait.h"
 #include "SimFixture.h"
 #include "globales.h"
 #include "langue.h"
 
-// Readable QStrings in failure messages.
-inline void PrintTo(const QString &text, std::ostream *os) { *os << text.toStdString(); }
 
 class AcquisitionFixture : public SimFixture {
+ public:
+  // The test's own temporary folder.
+  QString Folder() const { return dir.path(); }
+
  protected:
   void SetUp() override {
     SimFixture::SetUp();

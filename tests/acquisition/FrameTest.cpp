@@ -3,13 +3,16 @@
 // file.
 #include <cmath>
 #include <cstdlib>
+#include <functional>
 
 #include <QApplication>
 #include <QComboBox>
 #include <QListWidget>
+#include <QMainWindow>
 #include <QMouseEvent>
 #include <QPrinterInfo>
 #include <QShortcut>
+#include <QStatusBar>
 #include <QTextEdit>
 #include <QTimer>
 #include <QWheelEvent>
@@ -47,8 +50,13 @@ class AcquisitionRun : public AcquisitionFixture {
     return SensorList->AddSensor(data, 9);
   }
 
+  // n ticks, each followed by what the event loop does before the next one
+  // (a box posted by a tick opens then).
   static void Ticks(TFrameAcquisition &frame, int n) {
-    for (int i = 0; i < n; ++i) frame.TimerTimer();
+    for (int i = 0; i < n; ++i) {
+      frame.TimerTimer();
+      QCoreApplication::processEvents();
+    }
   }
 
   static QCPRange Bottom(TFrameAcquisition &frame) { return frame.Graphique()->xAxis->range(); }
@@ -241,15 +249,16 @@ TEST_F(AcquisitionRun, FileDeletedDuringTheRunIsNotCreatedAgain) {
   EXPECT_EQ(frame.Series(0)->Samples(), 4) << "the run goes on";
 }
 
-TEST_F(AcquisitionRun, WriteFailuresFromTicksNeverStackBoxes) {
+TEST_F(AcquisitionRun, WriteFailureBoxesNeverStackNorStopTheTimer) {
   AddDeadSensor(523.599);
   Plan("1", "1");
   TFrameAcquisition frame(&parent, &dialog);
   ASSERT_FALSE(frame.WriteHeader());
-  frame.Timer()->stop();
   ASSERT_TRUE(QFile::remove(Path("acq.txt")));
+  // The run's own timer, faster than a second: it must keep firing while a
+  // write-failure box is open.
+  frame.Timer()->setInterval(20);
 
-  // Real boxes: while the first one is open, three more ticks fail to write.
   SetMessageAnswerer({});
   auto openBoxes = [] {
     QList<QMessageBox *> open;
@@ -257,30 +266,63 @@ TEST_F(AcquisitionRun, WriteFailuresFromTicksNeverStackBoxes) {
       if (auto *box = qobject_cast<QMessageBox *>(w); box && box->isVisible()) open.append(box);
     return open;
   };
-  int mostOpen = 0;
-  bool ticked = false;
-  // One timer makes the ticks once the first box is up, another closes
-  // boxes after that (timers do not fire again inside their own slot).
-  QTimer ticker, closer;
-  QObject::connect(&ticker, &QTimer::timeout, [&] {
-    if (ticked || openBoxes().isEmpty()) return;
-    ticked = true;
-    Ticks(frame, 3);
-  });
+  int mostOpen = 0, closed = 0, tickAtOpen = -1, fewestTicksWhileOpen = 1000;
+  // Each box is closed once the run has ticked three more times under it.
+  QTimer closer;
   QObject::connect(&closer, &QTimer::timeout, [&] {
     const QList<QMessageBox *> open = openBoxes();
     mostOpen = std::max(mostOpen, int(open.size()));
-    if (ticked)
-      for (QMessageBox *box : open) box->button(QMessageBox::Ok)->click();
+    if (open.isEmpty()) return;
+    if (tickAtOpen < 0) tickAtOpen = frame.TickCount();
+    if (frame.TickCount() < tickAtOpen + 3) return;
+    fewestTicksWhileOpen = std::min(fewestTicksWhileOpen, frame.TickCount() - tickAtOpen);
+    tickAtOpen = -1;
+    ++closed;
+    for (QMessageBox *box : open) box->button(QMessageBox::Ok)->click();
   });
-  ticker.start(10);
   closer.start(5);
-  Ticks(frame, 1);
-  ticker.stop();
+  EXPECT_TRUE(WaitUntil([&] { return closed >= 2 || !frame.Running(); }, 20000));
+  frame.BoutStopClick();
   closer.stop();
+  EXPECT_EQ(closed, 2);
   EXPECT_EQ(mostOpen, 1);
-  EXPECT_EQ(frame.Series(0)->Samples(), 4) << "the ticks in the box still sample";
+  EXPECT_GE(fewestTicksWhileOpen, 3) << "sampling went on under the box";
+  EXPECT_GE(frame.Series(0)->Samples(), 6);
   EXPECT_FALSE(QFile::exists(Path("acq.txt")));
+  EXPECT_TRUE(frame.StatusText().contains(Langue(TxtAcqCauseFileDeleted))) << frame.StatusText().toStdString();
+}
+
+// What the status bar says through a run whose file goes away for a while:
+// the file, the cause and the lines waiting; then that they were written.
+TEST_F(AcquisitionRun, StatusBarNamesTheTroubleAndTheCatchingUp) {
+  AddSensorA(1, 523.599, "KV72500-AB", 111, 12.5);
+  Plan("1", "1");
+  QMainWindow window;
+  auto *panel = new QWidget(&window);
+  window.setCentralWidget(panel);
+  TFrameAcquisition frame(panel, &dialog);
+  ASSERT_FALSE(frame.WriteHeader());
+  frame.Timer()->stop();
+  const QString path = Path("acq.txt");
+  const struct {
+    std::function<void()> before;
+    QString status;
+  } steps[] = {
+      {[] {}, QString()},
+      {[&] { ASSERT_TRUE(QFile::rename(path, path + ".copy")); },
+       "Cannot write " + path + " (file deleted): 1 lines waiting"},
+      {[] {}, "Cannot write " + path + " (file deleted): 2 lines waiting"},
+      {[&] { ASSERT_TRUE(QFile::rename(path + ".copy", path)); },
+       path + ": the 2 waiting lines were written"},
+  };
+  for (const auto &step : steps) {
+    step.before();
+    Ticks(frame, 1);
+    EXPECT_EQ(window.statusBar()->currentMessage(), step.status);
+  }
+  EXPECT_EQ(MessagesWith(TxtAcqWriteProblem), 2) << "the box keeps the system's text";
+  const QByteArray file = Contents(path);
+  EXPECT_EQ(file.count("\t12.50\r\n"), 4) << "every sample, in the file once";
 }
 
 TEST_F(AcquisitionRun, AnUnknownUnitInTheSettingsRecordsInMRad) {
