@@ -11,7 +11,10 @@
 #include <QMainWindow>
 #include <QMouseEvent>
 #include <QPrinterInfo>
+#include <QProcess>
+#include <QRegularExpression>
 #include <QShortcut>
+#include <QStandardPaths>
 #include <QStatusBar>
 #include <QTextEdit>
 #include <QTimer>
@@ -217,6 +220,50 @@ TEST_F(AcquisitionRun, AxesFollowZoomAndSelection) {
     ASSERT_EQ(messages.size(), 1u);
     EXPECT_EQ(messages[0].first, MessageKind::Confirmation);
   }
+}
+
+// The chart printed to PDF: a landscape page; every word of it (title, axis
+// titles, tick labels) lies on the page at a size read on screen, not
+// blown up to the printer's dots.
+TEST_F(AcquisitionRun, PrintedChartWordsLieOnThePageAtScreenSize) {
+  if (QStandardPaths::findExecutable("pdftotext").isEmpty())
+    GTEST_SKIP() << "pdftotext (poppler-utils, scripts/install-deps.sh) is not installed";
+  AddDeadSensor(523.599);
+  AddDeadSensor(52.35988);
+  Plan("1", "5");
+  TFrameAcquisition frame(&parent, &dialog);
+  parent.show();
+  QApplication::sendPostedEvents();
+  ASSERT_FALSE(frame.WriteHeader());
+  frame.Timer()->stop();
+  Ticks(frame, 150);
+  ASSERT_TRUE(frame.SaveChartPdf(Path("chart.pdf")));
+
+  QProcess pdftotext;
+  pdftotext.start("pdftotext", {"-bbox", Path("chart.pdf"), "-"});
+  ASSERT_TRUE(pdftotext.waitForFinished(20000));
+  const QString boxes = QString::fromUtf8(pdftotext.readAllStandardOutput());
+  const QRegularExpressionMatch page =
+      QRegularExpression(R"re(<page width="([\d.]+)" height="([\d.]+)")re").match(boxes);
+  ASSERT_TRUE(page.hasMatch()) << boxes.toStdString();
+  const double width = page.captured(1).toDouble(), height = page.captured(2).toDouble();
+  EXPECT_GT(width, height) << "landscape";
+  QStringList words;
+  const QRegularExpression word(
+      R"re(<word xMin="([-\d.]+)" yMin="([-\d.]+)" xMax="([-\d.]+)" yMax="([-\d.]+)">([^<]*)</word>)re");
+  for (auto it = word.globalMatch(boxes); it.hasNext();) {
+    const QRegularExpressionMatch m = it.next();
+    const double x0 = m.captured(1).toDouble(), y0 = m.captured(2).toDouble();
+    const double x1 = m.captured(3).toDouble(), y1 = m.captured(4).toDouble();
+    const std::string text = m.captured(5).toStdString();
+    words << m.captured(5);
+    EXPECT_TRUE(x0 >= 0 && y0 >= 0 && x1 <= width && y1 <= height) << text << " off the page";
+    // The angle axis's title runs upwards: its letters' height is its width.
+    const double letters = std::min(x1 - x0, y1 - y0);
+    EXPECT_LE(letters, 0.05 * height) << text << " is " << letters << " pt tall";
+  }
+  for (const char *expected : {"Acquisition", "Samples", "number", "Angle", "(mRad)", "-523.599", "140"})
+    EXPECT_TRUE(words.contains(expected)) << expected << " missing from " << words.join(' ').toStdString();
 }
 
 TEST_F(AcquisitionRun, HeaderFailuresLeaveNoRun) {
