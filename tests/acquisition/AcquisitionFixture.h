@@ -27,10 +27,6 @@
 
 
 class AcquisitionFixture : public SimFixture {
- public:
-  // The test's own temporary folder.
-  QString Folder() const { return dir.path(); }
-
  protected:
   void SetUp() override {
     SimFixture::SetUp();
@@ -59,6 +55,7 @@ class AcquisitionFixture : public SimFixture {
   }
 
   QString Path(const QString &name) const { return dir.filePath(name); }
+  QString Folder() const { return dir.path(); }
 
   static QByteArray Contents(const QString &path) {
     QFile f(path);

@@ -131,19 +131,51 @@ TEST_F(AcquisitionFile, BeyondTheWaitingLimitTheNewestAreDroppedAndCounted) {
   EXPECT_EQ(Contents(path), QByteArray("h\r\n1\r\n2\r\n5\r\n"));
 }
 
+void LimitSize(qint64 bytes) {
+  rlimit limit{};
+  getrlimit(RLIMIT_FSIZE, &limit);
+  limit.rlim_cur = static_cast<rlim_t>(bytes);
+  setrlimit(RLIMIT_FSIZE, &limit);
+}
+
+// The troubles, each started (on) and ended for the file at path.
+void FillDisk(const QString &path, bool on) {
+  QFile filler(QFileInfo(path).absolutePath() + "/filler");
+  if (!on || !filler.open(QIODevice::WriteOnly)) {
+    filler.remove();
+    return;
+  }
+  while (filler.write(QByteArray(1024, 'x')) == 1024 && filler.flush()) {
+  }
+  while (filler.write("x", 1) == 1 && filler.flush()) {
+  }
+}
+// The size limit cuts the next line after `bytes` of it.
+template <int bytes>
+void LimitAt(const QString &path, bool on) {
+  LimitSize(on ? QFileInfo(path).size() + bytes : qint64(RLIM_INFINITY));
+}
+void TakeWriteRight(const QString &path, bool on) {
+  ::chmod(QFile::encodeName(path).constData(), on ? 0444 : 0644);
+}
+void MoveAway(const QString &path, bool on) {
+  ASSERT_TRUE(on ? QFile::rename(path, path + ".away") : QFile::rename(path + ".away", path));
+}
+void MoveFolderAway(const QString &path, bool on) {
+  const QString folder = QFileInfo(path).absolutePath();
+  ASSERT_TRUE(on ? QDir().rename(folder, folder + ".away") : QDir().rename(folder + ".away", folder));
+}
+
 // A file the system refuses for a while: nothing but whole lines is in it at
 // any time, and once it takes lines again every waiting one goes, in order.
+enum class Setting { Plain, SmallDisk, AsNobody };
 struct Outage {
   const char *name;
-  // The file's path inside the test folder; empty: the test is skipped.
-  std::function<QString(AcquisitionFixture &)> prepare;
-  std::function<void(const QString &path)> start, end;
+  void (*trouble)(const QString &path, bool on);
   WriteCause cause;
+  Setting setting;
 };
 void PrintTo(const Outage &o, std::ostream *os) { *os << o.name; }
-
-// The small file system a case mounted, unmounted after it.
-QString mountedTmpfs;
 
 class AcquisitionFileOutage : public AcquisitionFile, public ::testing::WithParamInterface<Outage> {
  protected:
@@ -155,24 +187,37 @@ class AcquisitionFileOutage : public AcquisitionFile, public ::testing::WithPara
   void TearDown() override {
     setrlimit(RLIMIT_FSIZE, &savedLimit);
     setfsuid(0);
-    if (!mountedTmpfs.isEmpty()) ::umount(QFile::encodeName(mountedTmpfs).constData());
-    mountedTmpfs.clear();
+    if (!mounted.isEmpty()) ::umount(QFile::encodeName(mounted).constData());
     AcquisitionFile::TearDown();
   }
+  // The file in a folder of its own, set as the case needs; empty when it
+  // cannot be here.
+  QString Prepare(Setting setting) {
+    const QString folder = Path("site");
+    QDir().mkpath(folder);
+    const QByteArray name = QFile::encodeName(folder);
+    if (setting == Setting::SmallDisk) {
+      if (::mount("tmpfs", name.constData(), "tmpfs", 0, "size=64k") != 0) return QString();
+      mounted = folder;
+    }
+    if (setting == Setting::AsNobody) {
+      // Root writes whatever the permissions say.
+      ::chmod(QFile::encodeName(Folder()).constData(), 0755);
+      if (::chown(name.constData(), Nobody, Nobody) != 0) return QString();
+      setfsuid(Nobody);
+      if (static_cast<uid_t>(setfsuid(Nobody)) != Nobody) return QString();
+    }
+    return folder + "/acq.txt";
+  }
+  static constexpr uid_t Nobody = 65534;
   rlimit savedLimit{};
+  QString mounted;
 };
-
-void LimitSize(qint64 bytes) {
-  rlimit limit{};
-  getrlimit(RLIMIT_FSIZE, &limit);
-  limit.rlim_cur = static_cast<rlim_t>(bytes);
-  setrlimit(RLIMIT_FSIZE, &limit);
-}
 
 TEST_P(AcquisitionFileOutage, OnlyWholeLinesAndNoneLost) {
   const Outage &o = GetParam();
-  const QString path = o.prepare(*this);
-  if (path.isEmpty()) GTEST_SKIP() << o.name << ": cannot be set up here (not root?)";
+  const QString path = Prepare(o.setting);
+  if (path.isEmpty()) GTEST_SKIP() << o.name << " cannot be set up here (not root?)";
   const QByteArray lines[] = {"1/2/2007 3:4:5\t1.00\t\r\n", "1/2/2007 3:4:6\t2.00\t\r\n",
                               "1/2/2007 3:4:7\t3.00\t\r\n", "1/2/2007 3:4:8\t\t4.00\r\n"};
   // The first line ends the file's first page: a full disk then has no room
@@ -182,14 +227,14 @@ TEST_P(AcquisitionFileOutage, OnlyWholeLinesAndNoneLost) {
   TFichierAcquisition file;
   ASSERT_FALSE(file.Create(path, header).Failed());
   ASSERT_FALSE(file.Append(path, lines[0]).Failed());
-  o.start(path);
+  o.trouble(path, true);
   for (int i : {1, 2}) {
     const WriteResult r = file.Append(path, lines[i]);
     EXPECT_EQ(r.cause, o.cause) << "line " << i;
     EXPECT_EQ(r.linesWaiting, i);
     EXPECT_EQ(r.linesWritten, 0);
   }
-  o.end(path);
+  o.trouble(path, false);
   EXPECT_EQ(Contents(path), header + lines[0]) << "no piece of a refused line";
   const WriteResult r = file.Append(path, lines[3]);
   EXPECT_FALSE(r.Failed());
@@ -198,73 +243,16 @@ TEST_P(AcquisitionFileOutage, OnlyWholeLinesAndNoneLost) {
   EXPECT_EQ(Contents(path), header + lines[0] + lines[1] + lines[2] + lines[3]);
 }
 
-QString InFolder(AcquisitionFixture &t, const QString &sub) {
-  QDir(t.Folder()).mkpath(sub);
-  return QDir(t.Folder()).filePath(sub + "/acq.txt");
-}
-
 INSTANTIATE_TEST_SUITE_P(
     Files, AcquisitionFileOutage,
-    ::testing::Values(
-        // A small file system filled up by another file.
-        Outage{"DiskFull",
-               [](AcquisitionFixture &t) {
-                 const QString small = InFolder(t, "small");
-                 const QByteArray where = QFile::encodeName(QFileInfo(small).absolutePath());
-                 if (::mount("tmpfs", where.constData(), "tmpfs", 0, "size=64k") != 0) return QString();
-                 mountedTmpfs = QFileInfo(small).absolutePath();
-                 return small;
-               },
-               [](const QString &path) {
-                 QFile filler(QFileInfo(path).absolutePath() + "/filler");
-                 ASSERT_TRUE(filler.open(QIODevice::WriteOnly));
-                 const QByteArray block(1024, 'x');
-                 while (filler.write(block) == block.size() && filler.flush()) {
-                 }
-                 while (filler.write("x", 1) == 1 && filler.flush()) {
-                 }
-               },
-               [](const QString &path) { QFile::remove(QFileInfo(path).absolutePath() + "/filler"); },
-               WriteCause::DiskFull},
-        // The size limit cuts each line part way: date, the CR, or between
-        // CR and LF.
-        Outage{"SizeLimitInTheDate", [](AcquisitionFixture &t) { return InFolder(t, "s1"); },
-               [](const QString &path) { LimitSize(QFileInfo(path).size() + 4); },
-               [](const QString &) { LimitSize(RLIM_INFINITY); }, WriteCause::SizeLimit},
-        Outage{"SizeLimitBeforeTheLineEnd", [](AcquisitionFixture &t) { return InFolder(t, "s2"); },
-               [](const QString &path) { LimitSize(QFileInfo(path).size() + 20); },
-               [](const QString &) { LimitSize(RLIM_INFINITY); }, WriteCause::SizeLimit},
-        Outage{"SizeLimitBetweenCrAndLf", [](AcquisitionFixture &t) { return InFolder(t, "s3"); },
-               [](const QString &path) { LimitSize(QFileInfo(path).size() + 21); },
-               [](const QString &) { LimitSize(RLIM_INFINITY); }, WriteCause::SizeLimit},
-        // Write permission taken away and given back; file access is
-        // checked as user nobody (root writes whatever the permissions say).
-        Outage{"ReadOnly",
-               [](AcquisitionFixture &t) {
-                 const QString path = InFolder(t, "ro");
-                 ::chmod(QFile::encodeName(t.Folder()).constData(), 0755);
-                 ::chown(QFile::encodeName(QFileInfo(path).absolutePath()).constData(), 65534, 65534);
-                 setfsuid(65534);
-                 return static_cast<uid_t>(setfsuid(65534)) == 65534 ? path : QString();
-               },
-               [](const QString &path) { ::chmod(QFile::encodeName(path).constData(), 0444); },
-               [](const QString &path) { ::chmod(QFile::encodeName(path).constData(), 0644); },
-               WriteCause::NoPermission},
-        // Deleted, then put back from a copy.
-        Outage{"FileDeleted", [](AcquisitionFixture &t) { return InFolder(t, "del"); },
-               [](const QString &path) { ASSERT_TRUE(QFile::rename(path, path + ".copy")); },
-               [](const QString &path) { ASSERT_TRUE(QFile::rename(path + ".copy", path)); },
-               WriteCause::FileDeleted},
-        Outage{"FolderMoved", [](AcquisitionFixture &t) { return InFolder(t, "site"); },
-               [](const QString &path) {
-                 const QString folder = QFileInfo(path).absolutePath();
-                 ASSERT_TRUE(QDir().rename(folder, folder + ".away"));
-               },
-               [](const QString &path) {
-                 const QString folder = QFileInfo(path).absolutePath();
-                 ASSERT_TRUE(QDir().rename(folder + ".away", folder));
-               },
-               WriteCause::FolderMissing}),
+    ::testing::Values(Outage{"DiskFull", FillDisk, WriteCause::DiskFull, Setting::SmallDisk},
+                      // In the date, before the CR, between CR and LF.
+                      Outage{"SizeLimitInTheDate", LimitAt<4>, WriteCause::SizeLimit, Setting::Plain},
+                      Outage{"SizeLimitBeforeCr", LimitAt<20>, WriteCause::SizeLimit, Setting::Plain},
+                      Outage{"SizeLimitBeforeLf", LimitAt<21>, WriteCause::SizeLimit, Setting::Plain},
+                      Outage{"ReadOnly", TakeWriteRight, WriteCause::NoPermission, Setting::AsNobody},
+                      Outage{"FileDeleted", MoveAway, WriteCause::FileDeleted, Setting::Plain},
+                      Outage{"FolderMoved", MoveFolderAway, WriteCause::FolderMissing, Setting::Plain}),
     [](const ::testing::TestParamInfo<Outage> &info) { return std::string(info.param.name); });
 
 TEST_F(AcquisitionFile, AHeaderCutShortLeavesAnEmptyFile) {

@@ -3,19 +3,16 @@
 // file.
 #include <cmath>
 #include <cstdlib>
-#include <functional>
 
 #include <QApplication>
 #include <QComboBox>
 #include <QListWidget>
-#include <QMainWindow>
 #include <QMouseEvent>
 #include <QPrinterInfo>
 #include <QProcess>
 #include <QRegularExpression>
 #include <QShortcut>
 #include <QStandardPaths>
-#include <QStatusBar>
 #include <QTextEdit>
 #include <QTimer>
 #include <QWheelEvent>
@@ -337,39 +334,6 @@ TEST_F(AcquisitionRun, WriteFailureBoxesNeverStackNorStopTheTimer) {
   EXPECT_GE(frame.Series(0)->Samples(), 6);
   EXPECT_FALSE(QFile::exists(Path("acq.txt")));
   EXPECT_TRUE(frame.StatusText().contains(Langue(TxtAcqCauseFileDeleted))) << frame.StatusText().toStdString();
-}
-
-// What the status bar says through a run whose file goes away for a while:
-// the file, the cause and the lines waiting; then that they were written.
-TEST_F(AcquisitionRun, StatusBarNamesTheTroubleAndTheCatchingUp) {
-  AddSensorA(1, 523.599, "KV72500-AB", 111, 12.5);
-  Plan("1", "1");
-  QMainWindow window;
-  auto *panel = new QWidget(&window);
-  window.setCentralWidget(panel);
-  TFrameAcquisition frame(panel, &dialog);
-  ASSERT_FALSE(frame.WriteHeader());
-  frame.Timer()->stop();
-  const QString path = Path("acq.txt");
-  const struct {
-    std::function<void()> before;
-    QString status;
-  } steps[] = {
-      {[] {}, QString()},
-      {[&] { ASSERT_TRUE(QFile::rename(path, path + ".copy")); },
-       "Cannot write " + path + " (file deleted): 1 lines waiting"},
-      {[] {}, "Cannot write " + path + " (file deleted): 2 lines waiting"},
-      {[&] { ASSERT_TRUE(QFile::rename(path + ".copy", path)); },
-       path + ": the 2 waiting lines were written"},
-  };
-  for (const auto &step : steps) {
-    step.before();
-    Ticks(frame, 1);
-    EXPECT_EQ(window.statusBar()->currentMessage(), step.status);
-  }
-  EXPECT_EQ(MessagesWith(TxtAcqWriteProblem), 2) << "the box keeps the system's text";
-  const QByteArray file = Contents(path);
-  EXPECT_EQ(file.count("\t12.50\r\n"), 4) << "every sample, in the file once";
 }
 
 TEST_F(AcquisitionRun, AnUnknownUnitInTheSettingsRecordsInMRad) {
