@@ -261,8 +261,9 @@ int main(int argc, char **argv) {
     if (previous.isValid() && at <= previous) ++outOfOrder;
     previous = at;
   }
-  std::printf("fault %s (ticks %d to %d), %d sensors, period 1 s, %d samples taken\n", fault.c_str(),
-              outageStart, outageStart + outageLength, Sensors, frame.TickCount());
+  std::printf("fault %s", fault.c_str());
+  if (fault != "none") std::printf(" (ticks %d to %d)", outageStart, outageStart + outageLength);
+  std::printf(", %d sensors, period 1 s, %d samples taken\n", Sensors, frame.TickCount());
   std::printf("sample lines in the file %d, torn %d, written twice %d, out of order %d, "
               "still waiting %lld, dropped %lld, boxes %d\n",
               sampleLines, torn, twice, outOfOrder, static_cast<long long>(frame.File().Waiting()),
