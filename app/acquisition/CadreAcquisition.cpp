@@ -135,6 +135,9 @@ TFrameAcquisition::TFrameAcquisition(QWidget *parent, const TConfigAcquisition *
   m_timer->setObjectName("Timer");
   m_timer->setInterval(TimerIntervalMs);
   connect(m_timer, &QTimer::timeout, this, &TFrameAcquisition::TimerTimer);
+  m_retryTimer = new QTimer(this);
+  m_retryTimer->setInterval(TimerIntervalMs);
+  connect(m_retryTimer, &QTimer::timeout, this, &TFrameAcquisition::WriteWaitingLines);
 }
 
 TFrameAcquisition::~TFrameAcquisition() {
@@ -360,6 +363,8 @@ bool TFrameAcquisition::WriteHeader() {
     return true;
   }
   m_troubled = false;
+  // What an earlier run left in the status bar is not about this file.
+  ShowStatus(QString());
   // The run starts only now, so no sample falls due while the header may
   // still fail.
   if (!m_started) {
@@ -417,22 +422,23 @@ void TFrameAcquisition::TimerTimer() {
 
 void TFrameAcquisition::EndRun() {
   m_timer->stop();
-  // The last chance for lines still waiting; what stays is said, not lost
-  // in silence.
+  // Lines still waiting are not given up with the run: they are tried again
+  // every second while the frame is on screen, and the status bar keeps
+  // saying how many wait.
   if (m_file.Waiting() > 0) {
-    const int64_t waiting = m_file.Waiting();
-    const WriteResult result = m_file.Flush(FilePath());
-    if (result.Failed())
-      ShowStatus(Langue(TxtAcqStatusNotWritten)
-                     .arg(ShownPath())
-                     .arg(result.linesWaiting + result.linesDropped)
-                     .arg(WriteCauseText(result.cause)));
-    else
-      ShowWriteStatus(result, waiting);
+    WriteWaitingLines();
+    if (m_file.Waiting() > 0) m_retryTimer->start();
   }
   m_title->setText(Langue(TxtAcqFinished));
   m_graphique->replot(QCustomPlot::rpQueuedReplot);
   emit AcquisitionEnded();
+}
+
+void TFrameAcquisition::WriteWaitingLines() {
+  const int64_t waiting = m_file.Waiting();
+  const WriteResult result = m_file.Flush(FilePath());
+  ShowWriteStatus(result, waiting);
+  if (!result.Failed()) m_retryTimer->stop();
 }
 
 void TFrameAcquisition::BoutStopClick() { EndRun(); }

@@ -110,6 +110,8 @@ class TFrameAcquisition : public QFrame {
   // and are now written; the lines that could not be kept.
   void ShowWriteStatus(const WriteResult &result, int64_t caughtUp);
   QString ShownPath() const;
+  // After the run: the lines still waiting, tried again.
+  void WriteWaitingLines();
   void SetLeftIncrement(double increment);
   // The half height of the angle axis actually shown: AxisRange, or 1 when
   // there is no sensor to give one.
@@ -153,6 +155,7 @@ class TFrameAcquisition : public QFrame {
   QPushButton *m_boutStop = nullptr;
   QPushButton *m_boutImprime = nullptr;
   QTimer *m_timer = nullptr;
+  QTimer *m_retryTimer = nullptr;
   std::vector<TGraphAcquisition *> m_series;
 };
 

@@ -324,9 +324,10 @@ void TConfigAcquisition::accept() {
     return;
   }
   // The run empties the file: a file with data is replaced only when the
-  // user says so. An empty one (or none) is no loss.
+  // user says so. An empty one (or none) is no loss; a folder's name fails
+  // at the header with its cause.
   const QFileInfo file(FilePath());
-  if (file.exists() && file.size() > 0 &&
+  if (file.isFile() && file.size() > 0 &&
       ShowMessage(MessageKind::Confirmation,
                   Langue(TxtAcqReplaceFile).arg(QDir::toNativeSeparators(file.absoluteFilePath())),
                   QMessageBox::Yes | QMessageBox::No, this) != QMessageBox::Yes)

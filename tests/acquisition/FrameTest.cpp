@@ -291,6 +291,14 @@ TEST_F(AcquisitionRun, FileDeletedDuringTheRunIsNotCreatedAgain) {
   EXPECT_EQ(MessagesWith(TxtAcqWriteProblem), 3) << "one message per sample";
   EXPECT_FALSE(QFile::exists(Path("acq.txt")));
   EXPECT_EQ(frame.Series(0)->Samples(), 4) << "the run goes on";
+  // Stopped, the frame keeps trying: the user makes the file again and the
+  // three waiting lines go to it.
+  frame.BoutStopClick();
+  QFile again(Path("acq.txt"));
+  ASSERT_TRUE(again.open(QIODevice::WriteOnly));
+  again.close();
+  EXPECT_TRUE(WaitUntil([&] { return frame.File().Waiting() == 0; }, 5000));
+  EXPECT_EQ(Contents(Path("acq.txt")).count("\t12.50\r\n"), 3);
 }
 
 TEST_F(AcquisitionRun, WriteFailureBoxesNeverStackNorStopTheTimer) {

@@ -387,8 +387,8 @@ TEST_P(AcquisitionFileFault, ReportedAndLinesKept) {
     // The last tick's box is posted: it opens once the tick is over.
     WaitUntil([&] { return AskedWith(TxtAcqWriteProblem) >= 3; }, 5000);
     EXPECT_EQ(AskedWith(TxtAcqWriteProblem), 3) << "one box per sample that could not be written";
-    EXPECT_EQ(statuses.last(), Langue(TxtAcqStatusNotWritten).arg(target).arg(3).arg(Langue(c.cause)))
-        << "what could not be written is said";
+    EXPECT_EQ(statuses.last(), Langue(TxtAcqStatusWaiting).arg(target, Langue(c.cause)).arg(3))
+        << "what waits after the run is said";
     ExpectResponsive();
     return;
   }
