@@ -26,8 +26,9 @@ constexpr double FailedReadingMRad = 100000.0;
 // Version written in the first line of the file.
 constexpr const char *NivelixVersion = "3.6.2";
 
-// The header as its pieces: the generation line, the unit line, one line per sensor, then "Inclinometer",
-// one TAB + column name per sensor and the line end.
+// The header as its pieces: the generation line, the unit line, one line per
+// sensor, then "Inclinometer", one TAB + column name per sensor and the line
+// end.
 std::vector<QByteArray> HeaderPieces(const TlistCapteur &sensors, int unit);
 
 // The date field with its trailing blank ("%d/%d/%d " in the DateOrder of
@@ -88,7 +89,8 @@ class TFichierAcquisition {
   WriteResult Create(const QString &path, const QByteArray &header);
   // Writes the lines waiting, then line, to the end of the existing file at
   // path. A missing file is a failure and is never created again: the lines
-  // wait until the file is back.
+  // wait until the file is back. With the waiting limit reached, line is
+  // dropped and counted.
   WriteResult Append(const QString &path, const QByteArray &line);
   // Writes the lines waiting, if any, without adding one.
   WriteResult Flush(const QString &path);
