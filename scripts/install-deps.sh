@@ -7,11 +7,13 @@ set -euo pipefail
 # xvfb, xdotool, imagemagick: the demo without a display and the screenshots;
 # x11-utils (xev): the start-up time measurement.
 # dpkg-dev, file: the Debian package (dpkg-shlibdeps finds its dependencies).
+# poppler-utils (pdftotext, pdftoppm): the printed chart's test reads the
+# words of the PDF and their boxes; the screenshot script looks at it.
 # libmosquitto-dev: nivelix-record publishes to an MQTT broker through it;
 # mosquitto: the broker its tests start; mosquitto-clients: mosquitto_sub, to
 # watch the readings as the user guide shows; openssl: the recorder's TLS
 # test makes its certificates.
-packages=(g++ cmake ninja-build pkg-config libgtest-dev qt6-base-dev libqcustomplot-dev locales xvfb xdotool imagemagick x11-utils dpkg-dev file
+packages=(g++ cmake ninja-build pkg-config libgtest-dev qt6-base-dev libqcustomplot-dev locales xvfb xdotool imagemagick x11-utils dpkg-dev file poppler-utils
           libmosquitto-dev mosquitto mosquitto-clients openssl "$@")
 
 missing=()

@@ -12,10 +12,12 @@
 #include <QPageLayout>
 #include <QPrinter>
 #include <QPrinterInfo>
+#include <QPointer>
 #include <QPushButton>
 #include <QShortcut>
 #include <QStatusBar>
 #include <QSplitter>
+#include <QStatusBar>
 #include <QStyle>
 #include <QTextEdit>
 #include <QTimer>
@@ -76,6 +78,46 @@ QPrinter &ChartPrinter() {
   return *printer;
 }
 
+// For the time of a print, the chart's fonts given in points are given in the
+// pixels they take on screen. A point size is measured against the device:
+// on a printer of 1200 dots per inch it was turned into dots and then scaled
+// again with the chart, which drew every label many times too tall. Pixels
+// are scaled with the chart only, as everything else on it.
+class ScreenPixelFonts {
+ public:
+  explicit ScreenPixelFonts(QCustomPlot *plot) : m_dpi(std::max(1, plot->logicalDpiY())) {
+    for (QCPAxis *axis : plot->axisRect()->axes()) {
+      Swap(axis, &QCPAxis::tickLabelFont, &QCPAxis::setTickLabelFont);
+      Swap(axis, &QCPAxis::labelFont, &QCPAxis::setLabelFont);
+      Swap(axis, &QCPAxis::selectedTickLabelFont, &QCPAxis::setSelectedTickLabelFont);
+      Swap(axis, &QCPAxis::selectedLabelFont, &QCPAxis::setSelectedLabelFont);
+    }
+    for (int i = 0; i < plot->plotLayout()->elementCount(); ++i)
+      if (auto *text = qobject_cast<QCPTextElement *>(plot->plotLayout()->elementAt(i)))
+        Swap(text, &QCPTextElement::font, &QCPTextElement::setFont);
+  }
+  ~ScreenPixelFonts() {
+    for (auto it = m_restore.rbegin(); it != m_restore.rend(); ++it) (*it)();
+  }
+  ScreenPixelFonts(const ScreenPixelFonts &) = delete;
+  ScreenPixelFonts &operator=(const ScreenPixelFonts &) = delete;
+
+ private:
+  template <class T>
+  void Swap(T *object, QFont (T::*get)() const, void (T::*set)(const QFont &)) {
+    const QFont old = (object->*get)();
+    if (old.pixelSize() > 0) return;
+    QFont pixels = old;
+    pixels.setPixelSize(std::max(1, qRound(old.pointSizeF() * m_dpi / PointsPerInch)));
+    (object->*set)(pixels);
+    m_restore.push_back([object, set, old] { (object->*set)(old); });
+  }
+
+  static constexpr double PointsPerInch = 72.0;
+  double m_dpi;
+  std::vector<std::function<void()>> m_restore;
+};
+
 }  // namespace
 
 TFrameAcquisition::TFrameAcquisition(QWidget *parent, const TConfigAcquisition *config)
@@ -97,6 +139,9 @@ TFrameAcquisition::TFrameAcquisition(QWidget *parent, const TConfigAcquisition *
   m_timer->setObjectName("Timer");
   m_timer->setInterval(TimerIntervalMs);
   connect(m_timer, &QTimer::timeout, this, &TFrameAcquisition::TimerTimer);
+  m_retryTimer = new QTimer(this);
+  m_retryTimer->setInterval(TimerIntervalMs);
+  connect(m_retryTimer, &QTimer::timeout, this, &TFrameAcquisition::WriteWaitingLines);
 }
 
 TFrameAcquisition::~TFrameAcquisition() {
@@ -274,17 +319,59 @@ QString TFrameAcquisition::Title() const { return m_title->text(); }
 // ---- The file ----------------------------------------------------------------
 
 void TFrameAcquisition::ReportWriteProblem() {
-  // A tick may come while the box of an earlier one is still open: that
-  // failure is not shown again, so boxes never stack.
-  if (MessageShowing()) return;
-  ShowMessage(MessageKind::Error, Langue(TxtAcqWriteProblem), QMessageBox::Ok, this);
+  // The box is opened once this tick's work is done, from the event loop:
+  // a box opened inside the timer's slot would hold the timer until it is
+  // closed, and an unattended night would lose every sample after it. At
+  // most one box is open or on its way at a time; a tick that fails while
+  // one is shown says so in the status bar only.
+  if (m_boxPosted || MessageShowing()) return;
+  m_boxPosted = true;
+  QMetaObject::invokeMethod(
+      this,
+      [this] {
+        QPointer<TFrameAcquisition> self(this);
+        ShowMessage(MessageKind::Error, Langue(TxtAcqWriteProblem), QMessageBox::Ok, this);
+        if (self) m_boxPosted = false;
+      },
+      Qt::QueuedConnection);
+}
+
+void TFrameAcquisition::ShowStatus(const QString &text) {
+  m_statusText = text;
+  // The main window's status bar, reached through the widget tree: the
+  // frame knows no more of the window that holds it.
+  if (auto *main = qobject_cast<QMainWindow *>(window())) main->statusBar()->showMessage(text);
+}
+
+QString TFrameAcquisition::ShownPath() const { return QDir::toNativeSeparators(FilePath()); }
+
+void TFrameAcquisition::ShowWriteStatus(const WriteResult &result, int64_t caughtUp) {
+  QString text;
+  if (result.Failed())
+    text = Langue(TxtAcqStatusWaiting)
+               .arg(ShownPath(), WriteCauseText(result.cause))
+               .arg(result.linesWaiting);
+  else if (caughtUp > 0)
+    text = Langue(TxtAcqStatusCaughtUp).arg(ShownPath()).arg(caughtUp);
+  else
+    return;
+  if (result.linesDropped > 0) text = Langue(TxtAcqStatusDropped).arg(text).arg(result.linesDropped);
+  ShowStatus(text);
 }
 
 bool TFrameAcquisition::WriteHeader() {
-  if (m_file.Create(FilePath(), HeaderPieces(Sensors(), m_unit))) {
-    ReportWriteProblem();
+  m_file.SetWaitingLimit(TFichierAcquisition::DayOfLines(PeriodSeconds()));
+  const WriteResult result = m_file.Create(FilePath(), HeaderText(Sensors(), m_unit));
+  if (result.Failed()) {
+    ShowStatus(Langue(TxtAcqStatusHeader).arg(ShownPath(), WriteCauseText(result.cause)));
+    // Not inside a tick: the run has not started, and the caller discards
+    // the frame once the box is closed.
+    ShowMessage(MessageKind::Error, Langue(TxtAcqWriteProblem), QMessageBox::Ok, this);
     return true;
   }
+  m_troubled = false;
+  // What an earlier run left in the status bar is not about this file.
+  ShowStatus(QString());
   // The run starts only now, so no sample falls due while the header may
   // still fail.
   if (!m_started) {
@@ -296,9 +383,18 @@ bool TFrameAcquisition::WriteHeader() {
 
 bool TFrameAcquisition::WriteSample(const std::vector<double> &values) {
   const QDateTime now = m_clock();
-  if (m_file.Append(FilePath(), SamplePieces(now, Settings.DateFormat, m_unit, Sensors(), values))) {
+  const int64_t waitingBefore = m_file.Waiting();
+  const WriteResult result =
+      m_file.Append(FilePath(), SampleLine(now, Settings.DateFormat, m_unit, Sensors(), values));
+  if (result.Failed()) {
+    m_troubled = true;
+    ShowWriteStatus(result, 0);
     ReportWriteProblem();
     return true;
+  }
+  if (m_troubled) {
+    m_troubled = false;
+    ShowWriteStatus(result, waitingBefore);
   }
   return false;
 }
@@ -353,10 +449,24 @@ void TFrameAcquisition::ShowPortTrouble(const TCapteur *sensor) {
 
 void TFrameAcquisition::EndRun() {
   m_timer->stop();
+  // Lines still waiting are not given up with the run: they are tried again
+  // every second while the frame is on screen, and the status bar keeps
+  // saying how many wait.
+  if (m_file.Waiting() > 0) {
+    WriteWaitingLines();
+    if (m_file.Waiting() > 0) m_retryTimer->start();
+  }
   m_title->setText(Langue(TxtAcqFinished));
   AnnounceText(m_graphique, m_title->text());
   m_graphique->replot(QCustomPlot::rpQueuedReplot);
   emit AcquisitionEnded();
+}
+
+void TFrameAcquisition::WriteWaitingLines() {
+  const int64_t waiting = m_file.Waiting();
+  const WriteResult result = m_file.Flush(FilePath());
+  ShowWriteStatus(result, waiting);
+  if (!result.Failed()) m_retryTimer->stop();
 }
 
 void TFrameAcquisition::BoutStopClick() { EndRun(); }
@@ -460,19 +570,23 @@ void TFrameAcquisition::ChartWheel(QWheelEvent *event) {
 // ---- Printing ------------------------------------------------------------------
 
 bool TFrameAcquisition::PrintChart(QPrinter &printer) {
-  const int width = std::max(m_graphique->width(), 400);
-  const int height = std::max(m_graphique->height(), 250);
   QCPPainter painter;
   if (!painter.begin(&printer)) return false;
   painter.setMode(QCPPainter::pmVectorized);
   painter.setMode(QCPPainter::pmNoCaching);
-  // The chart at its screen proportions, as large as the page allows.
+  // The chart is laid out on the page as the screen would lay it out on a
+  // window of the page's size, then scaled to the page's dots.
   const QRect page = painter.viewport();
-  const double scale = std::min(double(page.width()) / width, double(page.height()) / height);
-  const int w = static_cast<int>(width * scale), h = static_cast<int>(height * scale);
-  painter.setViewport(page.x() + (page.width() - w) / 2, page.y() + (page.height() - h) / 2, w, h);
+  const double screenDpi = std::max(1, m_graphique->logicalDpiY());
+  const int width = std::max(1, qRound(page.width() * screenDpi / printer.logicalDpiX()));
+  const int height = std::max(1, qRound(page.height() * screenDpi / printer.logicalDpiY()));
   painter.setWindow(0, 0, width, height);
-  m_graphique->toPainter(&painter, width, height);
+  {
+    ScreenPixelFonts fonts(m_graphique);
+    m_graphique->toPainter(&painter, width, height);
+  }
+  // The screen's layout again (the print laid the chart out at its size).
+  m_graphique->replot(QCustomPlot::rpQueuedReplot);
   return painter.end();
 }
 

@@ -48,11 +48,12 @@ class TFrameAcquisition : public QFrame {
 
   // Creates the acquisition file and writes its header. False when the whole
   // header was written (the run then starts), true on failure (after showing
-  // the message).
+  // the message and the file and cause in the status bar).
   bool WriteHeader();
   // Appends the line of one sample (values in mRad, FailedReadingMRad for a
-  // failed reading). False on success, true on failure (after showing the
-  // message, unless a message box is already open).
+  // failed reading), after the lines still waiting. False on success, true on
+  // failure: the line waits, the status bar names the file, the cause and
+  // the lines waiting, and the message box is posted unless one is open.
   bool WriteSample(const std::vector<double> &values);
 
   // One tick of the one-second timer. Public so that tests can drive a run
@@ -89,6 +90,9 @@ class TFrameAcquisition : public QFrame {
   TGraphAcquisition *Series(int index) const;
   QString Title() const;
   QTimer *Timer() const { return m_timer; }
+  // The last text put in the main window's status bar.
+  QString StatusText() const { return m_statusText; }
+  const TFichierAcquisition &File() const { return m_file; }
   // The clock read once per sample for its date and time.
   void SetClock(std::function<QDateTime()> clock) { m_clock = std::move(clock); }
 
@@ -106,6 +110,13 @@ class TFrameAcquisition : public QFrame {
   void ConnectControls();
   void EndRun();
   void ReportWriteProblem();
+  void ShowStatus(const QString &text);
+  // The status after a write: the trouble, or caughtUp lines that had waited
+  // and are now written; the lines that could not be kept.
+  void ShowWriteStatus(const WriteResult &result, int64_t caughtUp);
+  QString ShownPath() const;
+  // After the run: the lines still waiting, tried again.
+  void WriteWaitingLines();
   void SetLeftIncrement(double increment);
   // The half height of the angle axis actually shown: AxisRange, or 1 when
   // there is no sensor to give one.
@@ -129,6 +140,11 @@ class TFrameAcquisition : public QFrame {
   int m_unit = 0;
   bool m_started = false;
   TFichierAcquisition m_file;
+  // A write has failed and no line has gone to the file since.
+  bool m_troubled = false;
+  // The write-failure box is open or posted.
+  bool m_boxPosted = false;
+  QString m_statusText;
   std::function<QDateTime()> m_clock;
   // Right-button scrolling: where it started and the range then.
   int m_scrollStartX = 0;
@@ -145,6 +161,7 @@ class TFrameAcquisition : public QFrame {
   QPushButton *m_boutStop = nullptr;
   QPushButton *m_boutImprime = nullptr;
   QTimer *m_timer = nullptr;
+  QTimer *m_retryTimer = nullptr;
   std::vector<TGraphAcquisition *> m_series;
 };
 

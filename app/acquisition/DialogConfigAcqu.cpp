@@ -17,6 +17,7 @@
 #include <QToolButton>
 #include <QVBoxLayout>
 
+#include "Messages.h"
 #include "globales.h"
 #include "langue.h"
 
@@ -295,6 +296,7 @@ void TConfigAcquisition::ComputeSampleCount() {
   const SampleCountResult r =
       ComputeSamples(m_period, m_durationDays, m_durationHours, m_durationMinutes,
                      m_listeUnitePeriode->currentIndex(), m_periodSeconds);
+  m_countShown = r.valid;
   if (!r.valid) {
     m_editNbrEch->setText(Langue(TxtAcqErr));
     return;
@@ -312,4 +314,23 @@ void TConfigAcquisition::BoutSauveClick() {
   if (m_sauveDialog->exec() != QDialog::Accepted) return;
   const QStringList chosen = m_sauveDialog->selectedFiles();
   if (!chosen.isEmpty()) m_editEnregistre->setText(QDir::toNativeSeparators(chosen.first()));
+}
+
+void TConfigAcquisition::accept() {
+  // "Err" leaves the values of an earlier computation in force and 0 would
+  // still take one sample: neither is what the box shows.
+  if (!m_countShown || m_sampleCount < 1) {
+    ShowMessage(MessageKind::Error, Langue(TxtAcqCountRefused), QMessageBox::Ok, this);
+    return;
+  }
+  // The run empties the file: a file with data is replaced only when the
+  // user says so. An empty one (or none) is no loss; a folder's name fails
+  // at the header with its cause.
+  const QFileInfo file(FilePath());
+  if (file.isFile() && file.size() > 0 &&
+      ShowMessage(MessageKind::Confirmation,
+                  Langue(TxtAcqReplaceFile).arg(QDir::toNativeSeparators(file.absoluteFilePath())),
+                  QMessageBox::Yes | QMessageBox::No, this) != QMessageBox::Yes)
+    return;
+  QDialog::accept();
 }

@@ -82,6 +82,11 @@ class TConfigAcquisition : public QDialog {
   // The save dialog, for tests that answer it.
   QFileDialog *SauveDialog() const { return m_sauveDialog; }
 
+  // OK: refused, with a message, while the samples box shows "Err" or 0, so
+  // that the run takes exactly the period and count shown; then, when the
+  // file holds data already, asks whether to replace it (No stays here).
+  void accept() override;
+
  protected:
   void showEvent(QShowEvent *event) override;
 
@@ -98,6 +103,8 @@ class TConfigAcquisition : public QDialog {
   int32_t m_durationMinutes = 1;
   int32_t m_periodSeconds = 5;
   int32_t m_sampleCount = 12;
+  // The samples box shows m_sampleCount (not "Err").
+  bool m_countShown = true;
 
   QGroupBox *m_groupEnregistre = nullptr;
   QLineEdit *m_editEnregistre = nullptr;

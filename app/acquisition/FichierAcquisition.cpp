@@ -4,10 +4,13 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <string>
 
+#include <QDir>
 #include <QFile>
+#include <QFileInfo>
 
 #include "ListeCapteurs.h"
 #include "UtilCapt.h"
@@ -36,9 +39,48 @@ QByteArray SensorName(const TCapteur &sensor) {
   return Raw(sensor.Data.Reference) + " - " + QByteArray::number(sensor.Data.SerialNumber);
 }
 
-int CloseChecked(int fd) {
-  // A close that fails may have lost data written before it.
-  return ::close(fd) == 0 ? 0 : -1;
+constexpr int64_t SecondsPerDay = 86400;
+// At most this many bytes of waiting lines go in one write.
+constexpr qsizetype BatchBytes = 64 * 1024;
+
+QByteArray Joined(const std::vector<QByteArray> &pieces) {
+  QByteArray all;
+  for (const QByteArray &piece : pieces) all += piece;
+  return all;
+}
+
+// The cause of a refusal with error. A name that is not found is a file
+// deleted when its folder is still there, a folder missing otherwise.
+WriteCause CauseOf(int error, const QString &path) {
+  switch (error) {
+    case ENOSPC:
+    case EDQUOT:
+      return WriteCause::DiskFull;
+    case EFBIG:
+      return WriteCause::SizeLimit;
+    case EACCES:
+    case EPERM:
+    case EROFS:
+      return WriteCause::NoPermission;
+    case ESTALE:
+      return WriteCause::FileDeleted;
+    case ENOENT:
+    case ENOTDIR:
+      if (path.isEmpty()) return WriteCause::FileDeleted;
+      return QFileInfo(path).absoluteDir().exists() ? WriteCause::FileDeleted
+                                                    : WriteCause::FolderMissing;
+    default:
+      return WriteCause::OtherError;
+  }
+}
+
+// Records the refusal in r (the first one only) and returns false.
+bool Failure(WriteResult &r, int error, const QString &path) {
+  if (!r.Failed()) {
+    r.cause = CauseOf(error, path);
+    r.systemError = error;
+  }
+  return false;
 }
 
 }  // namespace
@@ -102,52 +144,146 @@ std::vector<QByteArray> SamplePieces(const QDateTime &when, int dateFormat, int 
   return pieces;
 }
 
-bool TFichierAcquisition::WritePieces(int fd, const std::vector<QByteArray> &pieces) {
-  for (const QByteArray &piece : pieces) {
-    const char *data = piece.constData();
-    qsizetype left = piece.size();
-    while (left > 0) {
-      const ssize_t n = ::write(fd, data, static_cast<std::size_t>(left));
-      if (n < 0 && errno == EINTR) continue;
-      if (n <= 0) return true;
-      m_lineBroken = true;
-      data += n;
-      left -= n;
-    }
-    if (piece.endsWith(LineEnd)) m_lineBroken = false;
-  }
-  return false;
+QByteArray HeaderText(const TlistCapteur &sensors, int unit) {
+  return Joined(HeaderPieces(sensors, unit));
 }
 
-bool TFichierAcquisition::Create(const QString &path, const std::vector<QByteArray> &pieces) {
-  m_lineBroken = false;
+QByteArray SampleLine(const QDateTime &when, int dateFormat, int unit, const TlistCapteur &sensors,
+                      const std::vector<double> &values) {
+  return Joined(SamplePieces(when, dateFormat, unit, sensors, values));
+}
+
+QString WriteCauseText(WriteCause cause) {
+  switch (cause) {
+    case WriteCause::None: return QString();
+    case WriteCause::DiskFull: return Langue(TxtAcqCauseDiskFull);
+    case WriteCause::FileDeleted: return Langue(TxtAcqCauseFileDeleted);
+    case WriteCause::FolderMissing: return Langue(TxtAcqCauseFolderMissing);
+    case WriteCause::NoPermission: return Langue(TxtAcqCauseNoPermission);
+    case WriteCause::SizeLimit: return Langue(TxtAcqCauseSizeLimit);
+    case WriteCause::OtherError: break;
+  }
+  return Langue(TxtAcqCauseOther);
+}
+
+int64_t TFichierAcquisition::DayOfLines(int32_t periodSeconds) {
+  return std::max<int64_t>(1, SecondsPerDay / std::max<int32_t>(1, periodSeconds));
+}
+
+WriteResult TFichierAcquisition::Finish(WriteResult r) const {
+  r.linesWaiting = Waiting();
+  r.linesDropped = m_dropped;
+  return r;
+}
+
+void TFichierAcquisition::CutBack(int fd, int64_t size) {
+  if (::ftruncate(fd, static_cast<off_t>(size)) == 0) return;
+  struct stat st {};
+  if (::fstat(fd, &st) != 0) return;
+  m_tear = {static_cast<uint64_t>(st.st_dev), static_cast<uint64_t>(st.st_ino), size};
+}
+
+bool TFichierAcquisition::RepairTear(int fd, WriteResult &r) {
+  if (m_tear.size < 0) return true;
+  struct stat st {};
+  if (::fstat(fd, &st) != 0) return Failure(r, errno, QString());
+  // Another file now has the name: the torn one is no longer ours to mend.
+  if (static_cast<uint64_t>(st.st_dev) != m_tear.device ||
+      static_cast<uint64_t>(st.st_ino) != m_tear.inode) {
+    m_tear = Tear{};
+    return true;
+  }
+  if (st.st_size > m_tear.size && ::ftruncate(fd, static_cast<off_t>(m_tear.size)) != 0)
+    return Failure(r, errno, QString());
+  m_tear = Tear{};
+  return true;
+}
+
+bool TFichierAcquisition::WriteWaiting(int fd, WriteResult &r) {
+  while (!m_waiting.empty()) {
+    // Several waiting lines go together: a day of them caught up in one tick
+    // costs a few writes, not tens of thousands.
+    QByteArray batch;
+    std::size_t lines = 0;
+    for (const QByteArray &line : m_waiting) {
+      if (lines > 0 && batch.size() + line.size() > BatchBytes) break;
+      batch += line;
+      ++lines;
+    }
+    const off_t start = ::lseek(fd, 0, SEEK_END);
+    if (start < 0) return Failure(r, errno, QString());
+    qsizetype done = 0;
+    int error = 0;
+    while (done < batch.size()) {
+      const ssize_t n = ::write(fd, batch.constData() + done, static_cast<std::size_t>(batch.size() - done));
+      if (n < 0 && errno == EINTR) continue;
+      if (n <= 0) {
+        error = n < 0 ? errno : ENOSPC;
+        break;
+      }
+      done += n;
+    }
+    // The lines that reached the file whole stay; the rest of a line cut
+    // short goes again, whole, with the next call.
+    qsizetype whole = 0;
+    while (lines > 0 && whole + m_waiting.front().size() <= done) {
+      whole += m_waiting.front().size();
+      m_waiting.pop_front();
+      --lines;
+      ++r.linesWritten;
+    }
+    if (done > whole) CutBack(fd, start + whole);
+    if (error != 0) return Failure(r, error, QString());
+  }
+  return true;
+}
+
+WriteResult TFichierAcquisition::Create(const QString &path, const QByteArray &header) {
+  m_waiting.clear();
+  m_dropped = 0;
+  m_tear = Tear{};
+  WriteResult r;
   const int fd = ::open(QFile::encodeName(path).constData(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC,
                         0666);
-  if (fd < 0) return true;
-  const bool failed = WritePieces(fd, pieces);
-  return (CloseChecked(fd) != 0) || failed;
+  if (fd < 0) {
+    Failure(r, errno, path);
+    return Finish(r);
+  }
+  m_waiting.push_back(header);
+  const bool written = WriteWaiting(fd, r);
+  // The header is not a sample: it is never kept waiting for a run that
+  // does not start.
+  m_waiting.clear();
+  r.linesWritten = 0;
+  // Nothing but whole lines: a header cut short has left an empty file.
+  if (::close(fd) != 0 && written) Failure(r, errno, path);
+  return Finish(r);
 }
 
-bool TFichierAcquisition::Append(const QString &path, const std::vector<QByteArray> &pieces) {
-  const QByteArray name = QFile::encodeName(path);
-  // Read access only serves to look at the last byte; a file that can be
-  // written but not read is appended to all the same.
-  bool readable = true;
-  int fd = ::open(name.constData(), O_RDWR | O_APPEND | O_CLOEXEC);
-  if (fd < 0 && errno == EACCES) {
-    readable = false;
-    fd = ::open(name.constData(), O_WRONLY | O_APPEND | O_CLOEXEC);
-  }
-  if (fd < 0) return true;
+WriteResult TFichierAcquisition::Append(const QString &path, const QByteArray &line) {
+  return WriteOut(path, &line);
+}
 
-  bool broken = m_lineBroken;
-  struct stat st {};
-  if (readable && ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode)) {
-    char last = '\n';
-    broken = st.st_size > 0 && ::pread(fd, &last, 1, st.st_size - 1) == 1 && last != '\n';
+WriteResult TFichierAcquisition::Flush(const QString &path) { return WriteOut(path, nullptr); }
+
+WriteResult TFichierAcquisition::WriteOut(const QString &path, const QByteArray *line) {
+  WriteResult r;
+  if (m_waiting.empty() && !line) return Finish(r);
+  const int fd = ::open(QFile::encodeName(path).constData(), O_WRONLY | O_APPEND | O_CLOEXEC);
+  bool written = fd >= 0 ? RepairTear(fd, r) && WriteWaiting(fd, r) : Failure(r, errno, path);
+  if (line) {
+    // The line goes behind those still waiting, so that the file keeps the
+    // order of the samples. Beyond a day of lines the newest are the ones
+    // dropped: what is kept follows on without a hole from the moment the
+    // trouble began, so the file is whole from its start up to one gap, and
+    // that gap is counted.
+    if (Waiting() < m_waitingLimit)
+      m_waiting.push_back(*line);
+    else
+      ++m_dropped;
+    if (written) written = WriteWaiting(fd, r);
   }
-  bool failed = false;
-  if (broken) failed = WritePieces(fd, {LineEnd});
-  if (!failed) failed = WritePieces(fd, pieces);
-  return (CloseChecked(fd) != 0) || failed;
+  // A close that fails may have lost what was written before it.
+  if (fd >= 0 && ::close(fd) != 0 && written) Failure(r, errno, path);
+  return Finish(r);
 }

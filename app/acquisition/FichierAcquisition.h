@@ -1,12 +1,15 @@
 // FichierAcquisition: the bytes of an acquisition file and the writing of them.
 //
 // The file is 8-bit text in the locale's encoding, CRLF line ends, fields
-// separated by one TAB. Each piece of a line goes to the system with its own
-// write() as soon as it is made, and the file is closed after every line, so
-// that every complete sample is on disk once it has been taken.
+// separated by one TAB. Each line goes to the system in one write() and the
+// file is closed after every line, so that every complete sample is on disk
+// once it has been taken, and nothing but whole lines ever is. Qt Core only:
+// the program's window and a recorder without one write through it alike.
 #ifndef NIVELIX_FICHIERACQUISITION_H
 #define NIVELIX_FICHIERACQUISITION_H
 
+#include <cstdint>
+#include <deque>
 #include <vector>
 
 #include <QByteArray>
@@ -23,9 +26,9 @@ constexpr double FailedReadingMRad = 100000.0;
 // Version written in the first line of the file.
 constexpr const char *NivelixVersion = "3.6.2";
 
-// The header as the pieces that are written one after the other: the
-// generation line, the unit line, one line per sensor, then "Inclinometer",
-// one TAB + column name per sensor and the line end.
+// The header as its pieces: the generation line, the unit line, one line per
+// sensor, then "Inclinometer", one TAB + column name per sensor and the line
+// end.
 std::vector<QByteArray> HeaderPieces(const TlistCapteur &sensors, int unit);
 
 // The date field with its trailing blank ("%d/%d/%d " in the DateOrder of
@@ -42,26 +45,81 @@ std::vector<QByteArray> SamplePieces(const QDateTime &when, int dateFormat, int 
                                      const TlistCapteur &sensors,
                                      const std::vector<double> &values);
 
-// Writes the pieces of one line (or of the header) to an acquisition file.
-// Every method returns true on failure: the file is then closed as far as it
-// was opened, and errno-free callers only report it.
+// The header or one sample line as the bytes that go to the file together.
+QByteArray HeaderText(const TlistCapteur &sensors, int unit);
+QByteArray SampleLine(const QDateTime &when, int dateFormat, int unit, const TlistCapteur &sensors,
+                      const std::vector<double> &values);
+
+// Why the system refused the file; None when every line went to it.
+enum class WriteCause { None, DiskFull, FileDeleted, FolderMissing, NoPermission, SizeLimit, OtherError };
+
+// The short name of a cause for the user ("disk full"...), from the string
+// table; empty for None.
+QString WriteCauseText(WriteCause cause);
+
+// What one call of the writer did. Nothing is shown to anyone: a window puts
+// it in its status bar, a program without one prints it.
+struct WriteResult {
+  WriteCause cause = WriteCause::None;
+  int systemError = 0;       // the errno behind cause
+  int64_t linesWritten = 0;  // by this call, waiting lines included
+  int64_t linesWaiting = 0;  // kept in memory, in order, for the next call
+  int64_t linesDropped = 0;  // since Create: lines neither written nor kept
+  bool Failed() const { return cause != WriteCause::None; }
+};
+
+// Writes an acquisition file in whole lines. Each call opens the file, writes
+// and closes it again, so that every line is on disk once the call returns
+// and nothing holds the file between samples. A line that the system refuses
+// is kept waiting and goes to the file, in order, with the next call that
+// succeeds; a write that stops half way through is cut back to the end of the
+// last whole line, so the file never holds a torn line.
 class TFichierAcquisition {
  public:
-  // Creates (or empties) the file at path and writes the pieces.
-  bool Create(const QString &path, const std::vector<QByteArray> &pieces);
-  // Opens the existing file at path for appending and writes the pieces; a
-  // missing file is a failure and is never created again. When the previous
-  // line was cut short by a failure, it is ended first, so the broken line
-  // and this one stay two rows.
-  bool Append(const QString &path, const std::vector<QByteArray> &pieces);
+  // The lines a day of samples at periodSeconds makes, at least one: as many
+  // as are kept waiting while the file cannot be written.
+  static int64_t DayOfLines(int32_t periodSeconds);
+  // How many lines are kept waiting at most (DayOfLines(1) until set).
+  void SetWaitingLimit(int64_t lines) { m_waitingLimit = lines < 1 ? 1 : lines; }
+
+  // Creates (or empties) the file at path and writes the header in one write.
+  // Forgets the lines waiting for an earlier file. A header that cannot be
+  // written whole is not kept: the file is cut back to empty and the caller
+  // does not start the run.
+  WriteResult Create(const QString &path, const QByteArray &header);
+  // Writes the lines waiting, then line, to the end of the existing file at
+  // path. A missing file is a failure and is never created again: the lines
+  // wait until the file is back. With the waiting limit reached, line is
+  // dropped and counted.
+  WriteResult Append(const QString &path, const QByteArray &line);
+  // Writes the lines waiting, if any, without adding one.
+  WriteResult Flush(const QString &path);
+
+  int64_t Waiting() const { return static_cast<int64_t>(m_waiting.size()); }
+  int64_t Dropped() const { return m_dropped; }
 
  private:
-  // Writes every piece with its own write(); true on failure.
-  bool WritePieces(int fd, const std::vector<QByteArray> &pieces);
+  // Writes the waiting lines to fd in as few writes as fit; true when all
+  // went. On a refusal, r gets the cause and the file is cut back.
+  bool WriteWaiting(int fd, WriteResult &r);
+  // Cuts the file on fd back to size; remembers to do it at the next call
+  // when the system refuses.
+  void CutBack(int fd, int64_t size);
+  // A cut that failed earlier, done now if fd is still that file.
+  bool RepairTear(int fd, WriteResult &r);
+  WriteResult Finish(WriteResult r) const;
+  // Writes the waiting lines and then line (when given) to the file at path.
+  WriteResult WriteOut(const QString &path, const QByteArray *line);
 
-  // Some bytes of a line reached the file but not its end. Used when the
-  // file cannot be read back to see how it ends.
-  bool m_lineBroken = false;
+  std::deque<QByteArray> m_waiting;
+  int64_t m_waitingLimit = DayOfLines(1);
+  int64_t m_dropped = 0;
+  // A line whose cut back failed: the file (device, inode) and the size to
+  // cut it to. size -1: none.
+  struct Tear {
+    uint64_t device = 0, inode = 0;
+    int64_t size = -1;
+  } m_tear;
 };
 
 #endif

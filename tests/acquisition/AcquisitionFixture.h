@@ -20,13 +20,12 @@
 #include "DialogConfigAcqu.h"
 #include "ListeCapteurs.h"
 #include "Messages.h"
+#include "QtWait.h"
 #include "SimFixture.h"
 #include "globales.h"
 #include "langue.h"
 #include "VerrouPort.h"
 
-// Readable QStrings in failure messages.
-inline void PrintTo(const QString &text, std::ostream *os) { *os << text.toStdString(); }
 
 class AcquisitionFixture : public SimFixture {
  protected:
@@ -60,6 +59,7 @@ class AcquisitionFixture : public SimFixture {
   }
 
   QString Path(const QString &name) const { return dir.filePath(name); }
+  QString Folder() const { return dir.path(); }
 
   static QByteArray Contents(const QString &path) {
     QFile f(path);

@@ -1,6 +1,7 @@
 // The acquisition settings dialog: the sample count of a period and a
 // duration, what each showing resets, and the file choice.
 #include <QComboBox>
+#include <QDir>
 #include <QFileDialog>
 #include <QTimer>
 
@@ -125,6 +126,65 @@ TEST_F(AcquisitionDialog, SaveDialogOpensInTheFileFolderWithItsName) {
   answerSaveDialog(true);
   EXPECT_EQ(dialog.FilePath(), QDir::toNativeSeparators(Path("site/z.txt")));
   EXPECT_EQ(QDir::currentPath(), working) << "the settings file stays where the program started";
+}
+
+// OK: refused while the count is not one the run can take; a file with
+// data is replaced only on Yes (No stays in the dialog); the run then takes
+// exactly the period and count shown.
+TEST_F(AcquisitionDialog, OkRefusesWhatTheRunCannotTakeAndAsksBeforeReplacing) {
+  const struct {
+    const char *name;
+    const char *period, *minutes;
+    int unit;
+    const char *fileData;  // nullptr: no file
+    QMessageBox::StandardButton answer;
+    LangueId message;  // 0: none
+    bool accepted;
+  } rows[] = {
+      {"Err", "0", "1", UnitSecondes, nullptr, QMessageBox::Ok, TxtAcqCountRefused, false},
+      {"Err after a valid count", "99999999", "1", UnitDays, nullptr, QMessageBox::Ok,
+       TxtAcqCountRefused, false},
+      {"zero samples", "5", "1", UnitMinutes, nullptr, QMessageBox::Ok, TxtAcqCountRefused, false},
+      {"new file", "10", "1", UnitSecondes, nullptr, QMessageBox::Ok, LangueId(0), true},
+      {"empty file", "10", "1", UnitSecondes, "", QMessageBox::Ok, LangueId(0), true},
+      {"file with data, No", "10", "1", UnitSecondes, "10 lines\r\n", QMessageBox::No,
+       TxtAcqReplaceFile, false},
+      {"file with data, Yes", "10", "1", UnitSecondes, "10 lines\r\n", QMessageBox::Yes,
+       TxtAcqReplaceFile, true},
+  };
+  for (const auto &row : rows) {
+    SCOPED_TRACE(row.name);
+    messages.clear();
+    answer = row.answer;
+    QFile::remove(Path("acq.txt"));
+    if (row.fileData) {
+      QFile f(Path("acq.txt"));
+      ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+      f.write(row.fileData);
+    }
+    dialog.FormShow();
+    dialog.findChild<QComboBox *>("ListeUnitePeriode")->setCurrentIndex(row.unit);
+    Type(dialog, "EditPeriode", row.period);
+    Type(dialog, "EditDureeMin", row.minutes);
+    dialog.setResult(QDialog::Rejected);
+    dialog.accept();
+    EXPECT_EQ(dialog.result() == QDialog::Accepted, row.accepted);
+    if (row.message == 0) {
+      EXPECT_TRUE(messages.empty());
+    } else {
+      ASSERT_EQ(messages.size(), 1u);
+      EXPECT_TRUE(messages[0].second.startsWith(Langue(row.message).section("%1", 0, 0)))
+          << messages[0].second.toStdString();
+    }
+    if (row.message == TxtAcqReplaceFile) {
+      EXPECT_TRUE(messages[0].second.contains(QDir::toNativeSeparators(Path("acq.txt"))));
+      EXPECT_EQ(Contents(Path("acq.txt")), QByteArray(row.fileData)) << "the dialog writes nothing";
+    }
+    if (row.accepted) {
+      EXPECT_EQ(QString::number(dialog.SampleCount()), Count());
+      EXPECT_EQ(dialog.PeriodSeconds(), 10);
+    }
+  }
 }
 
 }  // namespace

@@ -1,8 +1,17 @@
 // The acquisition file's bytes, and what its writer does when the system
-// refuses a write.
+// refuses a write: the cause named, whole lines only, the refused lines kept
+// waiting and written in order once the file takes them again.
 #include <csignal>
 
+#include <sys/fsuid.h>
+#include <sys/mount.h>
 #include <sys/resource.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <functional>
+
+#include <QFileInfo>
 
 #include "AcquisitionFixture.h"
 #include "FichierAcquisition.h"
@@ -70,43 +79,194 @@ TEST_F(AcquisitionFile, SampleLinesInEveryDateOrder) {
                 "\t1.00\r\n");
 }
 
-TEST_F(AcquisitionFile, WriteFailuresAreReportedAndNothingIsCreated) {
+TEST_F(AcquisitionFile, WriteFailuresAreNamedAndNothingIsCreated) {
   TFichierAcquisition file;
-  const std::vector<QByteArray> line{"a", "\tb", "\r\n"};
-  EXPECT_TRUE(file.Create(Path("missing/acq.txt"), line));
-  EXPECT_TRUE(file.Create("/dev/full", line)) << "a full disk is a failure";
-  EXPECT_TRUE(file.Append("/dev/full", line));
-  EXPECT_TRUE(file.Append(Path("gone.txt"), line));
+  const QByteArray line("a\tb\r\n");
+  const struct {
+    bool create;
+    QString path;
+    WriteCause cause;
+  } rows[] = {
+      {true, Path("missing/acq.txt"), WriteCause::FolderMissing},
+      {true, "/dev/full", WriteCause::DiskFull},
+      {false, "/dev/full", WriteCause::DiskFull},
+      {false, Path("gone.txt"), WriteCause::FileDeleted},
+      {false, Path("missing/gone.txt"), WriteCause::FolderMissing},
+  };
+  for (const auto &row : rows) {
+    const WriteResult r = row.create ? file.Create(row.path, line) : file.Append(row.path, line);
+    EXPECT_EQ(r.cause, row.cause) << row.path.toStdString();
+    EXPECT_FALSE(WriteCauseText(r.cause).isEmpty());
+  }
   EXPECT_FALSE(QFile::exists(Path("gone.txt"))) << "appending never creates the file";
 
-  ASSERT_FALSE(file.Create(Path("acq.txt"), line));
-  ASSERT_FALSE(file.Append(Path("acq.txt"), line));
+  ASSERT_FALSE(file.Create(Path("acq.txt"), line).Failed());
+  const WriteResult r = file.Append(Path("acq.txt"), line);
+  EXPECT_FALSE(r.Failed());
+  EXPECT_EQ(r.linesWritten, 1);
   EXPECT_EQ(Contents(Path("acq.txt")), QByteArray("a\tb\r\na\tb\r\n"));
 }
 
-TEST_F(AcquisitionFile, ALineCutShortIsEndedBeforeTheNextOne) {
-  // The file size limit makes the system refuse a write half way through a
-  // line, as a full disk does.
-  std::signal(SIGXFSZ, SIG_IGN);
+// The day's worth of lines kept waiting, and which go when there are more.
+TEST_F(AcquisitionFile, BeyondTheWaitingLimitTheNewestAreDroppedAndCounted) {
+  const struct {
+    int32_t period;
+    int64_t lines;
+  } days[] = {{1, 86400}, {5, 17280}, {7, 12342}, {86400, 1}, {3 * 86400, 1}, {0, 86400}};
+  for (const auto &d : days) EXPECT_EQ(TFichierAcquisition::DayOfLines(d.period), d.lines) << d.period;
+
   TFichierAcquisition file;
+  file.SetWaitingLimit(2);
   const QString path = Path("acq.txt");
-  ASSERT_FALSE(file.Create(path, {"head\r\n"}));
+  ASSERT_FALSE(file.Create(path, "h\r\n").Failed());
+  ASSERT_TRUE(QFile::rename(path, Path("away.txt")));
+  for (const char *line : {"1\r\n", "2\r\n", "3\r\n", "4\r\n"}) file.Append(path, line);
+  EXPECT_EQ(file.Waiting(), 2);
+  EXPECT_EQ(file.Dropped(), 2);
+  ASSERT_TRUE(QFile::rename(Path("away.txt"), path));
+  const WriteResult r = file.Append(path, "5\r\n");
+  EXPECT_FALSE(r.Failed());
+  EXPECT_EQ(r.linesWritten, 3);
+  EXPECT_EQ(r.linesDropped, 2);
+  EXPECT_EQ(Contents(path), QByteArray("h\r\n1\r\n2\r\n5\r\n"));
+}
+
+void LimitSize(qint64 bytes) {
+  rlimit limit{};
+  getrlimit(RLIMIT_FSIZE, &limit);
+  limit.rlim_cur = static_cast<rlim_t>(bytes);
+  setrlimit(RLIMIT_FSIZE, &limit);
+}
+
+// The troubles, each started (on) and ended for the file at path.
+void FillDisk(const QString &path, bool on) {
+  QFile filler(QFileInfo(path).absolutePath() + "/filler");
+  if (!on || !filler.open(QIODevice::WriteOnly)) {
+    filler.remove();
+    return;
+  }
+  while (filler.write(QByteArray(1024, 'x')) == 1024 && filler.flush()) {
+  }
+  while (filler.write("x", 1) == 1 && filler.flush()) {
+  }
+}
+// The size limit cuts the next line after `bytes` of it.
+template <int bytes>
+void LimitAt(const QString &path, bool on) {
+  LimitSize(on ? QFileInfo(path).size() + bytes : qint64(RLIM_INFINITY));
+}
+void TakeWriteRight(const QString &path, bool on) {
+  ::chmod(QFile::encodeName(path).constData(), on ? 0444 : 0644);
+}
+void MoveAway(const QString &path, bool on) {
+  ASSERT_TRUE(on ? QFile::rename(path, path + ".away") : QFile::rename(path + ".away", path));
+}
+void MoveFolderAway(const QString &path, bool on) {
+  const QString folder = QFileInfo(path).absolutePath();
+  ASSERT_TRUE(on ? QDir().rename(folder, folder + ".away") : QDir().rename(folder + ".away", folder));
+}
+
+// A file the system refuses for a while: nothing but whole lines is in it at
+// any time, and once it takes lines again every waiting one goes, in order.
+enum class Setting { Plain, SmallDisk, AsNobody };
+struct Outage {
+  const char *name;
+  void (*trouble)(const QString &path, bool on);
+  WriteCause cause;
+  Setting setting;
+};
+void PrintTo(const Outage &o, std::ostream *os) { *os << o.name; }
+
+class AcquisitionFileOutage : public AcquisitionFile, public ::testing::WithParamInterface<Outage> {
+ protected:
+  void SetUp() override {
+    AcquisitionFile::SetUp();
+    std::signal(SIGXFSZ, SIG_IGN);  // as the program's entry does
+    ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &savedLimit), 0);
+  }
+  void TearDown() override {
+    setrlimit(RLIMIT_FSIZE, &savedLimit);
+    setfsuid(0);
+    if (!mounted.isEmpty()) ::umount(QFile::encodeName(mounted).constData());
+    AcquisitionFile::TearDown();
+  }
+  // The file in a folder of its own, set as the case needs; empty when it
+  // cannot be here.
+  QString Prepare(Setting setting) {
+    const QString folder = Path("site");
+    QDir().mkpath(folder);
+    const QByteArray name = QFile::encodeName(folder);
+    if (setting == Setting::SmallDisk) {
+      if (::mount("tmpfs", name.constData(), "tmpfs", 0, "size=64k") != 0) return QString();
+      mounted = folder;
+    }
+    if (setting == Setting::AsNobody) {
+      // Root writes whatever the permissions say.
+      ::chmod(QFile::encodeName(Folder()).constData(), 0755);
+      if (::chown(name.constData(), Nobody, Nobody) != 0) return QString();
+      setfsuid(Nobody);
+      if (static_cast<uid_t>(setfsuid(Nobody)) != Nobody) return QString();
+    }
+    return folder + "/acq.txt";
+  }
+  static constexpr uid_t Nobody = 65534;
+  rlimit savedLimit{};
+  QString mounted;
+};
+
+TEST_P(AcquisitionFileOutage, OnlyWholeLinesAndNoneLost) {
+  const Outage &o = GetParam();
+  const QString path = Prepare(o.setting);
+  if (path.isEmpty()) GTEST_SKIP() << o.name << " cannot be set up here (not root?)";
+  const QByteArray lines[] = {"1/2/2007 3:4:5\t1.00\t\r\n", "1/2/2007 3:4:6\t2.00\t\r\n",
+                              "1/2/2007 3:4:7\t3.00\t\r\n", "1/2/2007 3:4:8\t\t4.00\r\n"};
+  // The first line ends the file's first page: a full disk then has no room
+  // left in the file's last page either.
+  const QByteArray header =
+      "head" + QByteArray(static_cast<int>(sysconf(_SC_PAGESIZE)) - 6 - lines[0].size(), '#') + "\r\n";
+  TFichierAcquisition file;
+  ASSERT_FALSE(file.Create(path, header).Failed());
+  ASSERT_FALSE(file.Append(path, lines[0]).Failed());
+  o.trouble(path, true);
+  for (int i : {1, 2}) {
+    const WriteResult r = file.Append(path, lines[i]);
+    EXPECT_EQ(r.cause, o.cause) << "line " << i;
+    EXPECT_EQ(r.linesWaiting, i);
+    EXPECT_EQ(r.linesWritten, 0);
+  }
+  o.trouble(path, false);
+  EXPECT_EQ(Contents(path), header + lines[0]) << "no piece of a refused line";
+  const WriteResult r = file.Append(path, lines[3]);
+  EXPECT_FALSE(r.Failed());
+  EXPECT_EQ(r.linesWritten, 3);
+  EXPECT_EQ(r.linesWaiting, 0);
+  EXPECT_EQ(Contents(path), header + lines[0] + lines[1] + lines[2] + lines[3]);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Files, AcquisitionFileOutage,
+    ::testing::Values(Outage{"DiskFull", FillDisk, WriteCause::DiskFull, Setting::SmallDisk},
+                      // In the date, before the CR, between CR and LF.
+                      Outage{"SizeLimitInTheDate", LimitAt<4>, WriteCause::SizeLimit, Setting::Plain},
+                      Outage{"SizeLimitBeforeCr", LimitAt<20>, WriteCause::SizeLimit, Setting::Plain},
+                      Outage{"SizeLimitBeforeLf", LimitAt<21>, WriteCause::SizeLimit, Setting::Plain},
+                      Outage{"ReadOnly", TakeWriteRight, WriteCause::NoPermission, Setting::AsNobody},
+                      Outage{"FileDeleted", MoveAway, WriteCause::FileDeleted, Setting::Plain},
+                      Outage{"FolderMoved", MoveFolderAway, WriteCause::FolderMissing, Setting::Plain}),
+    [](const ::testing::TestParamInfo<Outage> &info) { return std::string(info.param.name); });
+
+TEST_F(AcquisitionFile, AHeaderCutShortLeavesAnEmptyFile) {
+  std::signal(SIGXFSZ, SIG_IGN);
   rlimit saved{};
   ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &saved), 0);
-  rlimit small = saved;
-  small.rlim_cur = 6 + 4;
-  ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &small), 0);
-  const bool failed = file.Append(path, {"1/2/2007 ", "3:4:5", "\t1.00", "\r\n"});
-  ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &saved), 0);
-  EXPECT_TRUE(failed);
-  EXPECT_EQ(Contents(path), QByteArray("head\r\n1/2/"));
-
-  EXPECT_FALSE(file.Append(path, {"1/2/2007 ", "3:4:6", "\t2.00", "\r\n"}));
-  EXPECT_EQ(Contents(path), QByteArray("head\r\n1/2/\r\n1/2/2007 3:4:6\t2.00\r\n"))
-      << "two rows, the broken one ended";
-  // A whole line is not followed by an extra line end.
-  EXPECT_FALSE(file.Append(path, {"x\r\n"}));
-  EXPECT_TRUE(Contents(path).endsWith("2.00\r\nx\r\n"));
+  LimitSize(10);
+  TFichierAcquisition file;
+  const WriteResult r = file.Create(Path("acq.txt"), "Acquisition file\r\nUnit : mRad\r\n");
+  setrlimit(RLIMIT_FSIZE, &saved);
+  EXPECT_EQ(r.cause, WriteCause::SizeLimit);
+  EXPECT_EQ(r.linesWaiting, 0) << "a header is never kept waiting";
+  EXPECT_TRUE(QFile::exists(Path("acq.txt")));
+  EXPECT_EQ(QFileInfo(Path("acq.txt")).size(), 0);
 }
 
 }  // namespace

@@ -9,7 +9,10 @@
 #include <QListWidget>
 #include <QMouseEvent>
 #include <QPrinterInfo>
+#include <QProcess>
+#include <QRegularExpression>
 #include <QShortcut>
+#include <QStandardPaths>
 #include <QTextEdit>
 #include <QTimer>
 #include <QWheelEvent>
@@ -48,8 +51,13 @@ class AcquisitionRun : public AcquisitionFixture {
     return SensorList->AddSensor(data, 9);
   }
 
+  // n ticks, each followed by what the event loop does before the next one
+  // (a box posted by a tick opens then).
   static void Ticks(TFrameAcquisition &frame, int n) {
-    for (int i = 0; i < n; ++i) frame.TimerTimer();
+    for (int i = 0; i < n; ++i) {
+      frame.TimerTimer();
+      QCoreApplication::processEvents();
+    }
   }
 
   static QCPRange Bottom(TFrameAcquisition &frame) { return frame.Graphique()->xAxis->range(); }
@@ -233,6 +241,50 @@ TEST_F(AcquisitionRun, ShorterThanOnePeriodTakesExactlyOneSample) {
   EXPECT_EQ(AccessibleText(frame.Graphique()), "Acquisition finished");
 }
 
+// The chart printed to PDF: a landscape page; every word of it (title, axis
+// titles, tick labels) lies on the page at a size read on screen, not
+// blown up to the printer's dots.
+TEST_F(AcquisitionRun, PrintedChartWordsLieOnThePageAtScreenSize) {
+  if (QStandardPaths::findExecutable("pdftotext").isEmpty())
+    GTEST_SKIP() << "pdftotext (poppler-utils, scripts/install-deps.sh) is not installed";
+  AddDeadSensor(523.599);
+  AddDeadSensor(52.35988);
+  Plan("1", "5");
+  TFrameAcquisition frame(&parent, &dialog);
+  parent.show();
+  QApplication::sendPostedEvents();
+  ASSERT_FALSE(frame.WriteHeader());
+  frame.Timer()->stop();
+  Ticks(frame, 150);
+  ASSERT_TRUE(frame.SaveChartPdf(Path("chart.pdf")));
+
+  QProcess pdftotext;
+  pdftotext.start("pdftotext", {"-bbox", Path("chart.pdf"), "-"});
+  ASSERT_TRUE(pdftotext.waitForFinished(20000));
+  const QString boxes = QString::fromUtf8(pdftotext.readAllStandardOutput());
+  const QRegularExpressionMatch page =
+      QRegularExpression(R"re(<page width="([\d.]+)" height="([\d.]+)")re").match(boxes);
+  ASSERT_TRUE(page.hasMatch()) << boxes.toStdString();
+  const double width = page.captured(1).toDouble(), height = page.captured(2).toDouble();
+  EXPECT_GT(width, height) << "landscape";
+  QStringList words;
+  const QRegularExpression word(
+      R"re(<word xMin="([-\d.]+)" yMin="([-\d.]+)" xMax="([-\d.]+)" yMax="([-\d.]+)">([^<]*)</word>)re");
+  for (auto it = word.globalMatch(boxes); it.hasNext();) {
+    const QRegularExpressionMatch m = it.next();
+    const double x0 = m.captured(1).toDouble(), y0 = m.captured(2).toDouble();
+    const double x1 = m.captured(3).toDouble(), y1 = m.captured(4).toDouble();
+    const std::string text = m.captured(5).toStdString();
+    words << m.captured(5);
+    EXPECT_TRUE(x0 >= 0 && y0 >= 0 && x1 <= width && y1 <= height) << text << " off the page";
+    // The angle axis's title runs upwards: its letters' height is its width.
+    const double letters = std::min(x1 - x0, y1 - y0);
+    EXPECT_LE(letters, 0.05 * height) << text << " is " << letters << " pt tall";
+  }
+  for (const char *expected : {"Acquisition", "Samples", "number", "Angle", "(mRad)", "-523.599", "140"})
+    EXPECT_TRUE(words.contains(expected)) << expected << " missing from " << words.join(' ').toStdString();
+}
+
 TEST_F(AcquisitionRun, HeaderFailuresLeaveNoRun) {
   AddDeadSensor(523.599);
   for (const QString &path : {Path("nofolder/acq.txt"), QString("/dev/full")}) {
@@ -261,17 +313,26 @@ TEST_F(AcquisitionRun, FileDeletedDuringTheRunIsNotCreatedAgain) {
   EXPECT_EQ(MessagesWith(TxtAcqWriteProblem), 3) << "one message per sample";
   EXPECT_FALSE(QFile::exists(Path("acq.txt")));
   EXPECT_EQ(frame.Series(0)->Samples(), 4) << "the run goes on";
+  // Stopped, the frame keeps trying: the user makes the file again and the
+  // three waiting lines go to it.
+  frame.BoutStopClick();
+  QFile again(Path("acq.txt"));
+  ASSERT_TRUE(again.open(QIODevice::WriteOnly));
+  again.close();
+  EXPECT_TRUE(WaitUntil([&] { return frame.File().Waiting() == 0; }, 5000));
+  EXPECT_EQ(Contents(Path("acq.txt")).count("\t12.50\r\n"), 3);
 }
 
-TEST_F(AcquisitionRun, WriteFailuresFromTicksNeverStackBoxes) {
+TEST_F(AcquisitionRun, WriteFailureBoxesNeverStackNorStopTheTimer) {
   AddDeadSensor(523.599);
   Plan("1", "1");
   TFrameAcquisition frame(&parent, &dialog);
   ASSERT_FALSE(frame.WriteHeader());
-  frame.Timer()->stop();
   ASSERT_TRUE(QFile::remove(Path("acq.txt")));
+  // The run's own timer, faster than a second: it must keep firing while a
+  // write-failure box is open.
+  frame.Timer()->setInterval(20);
 
-  // Real boxes: while the first one is open, three more ticks fail to write.
   SetMessageAnswerer({});
   auto openBoxes = [] {
     QList<QMessageBox *> open;
@@ -279,30 +340,30 @@ TEST_F(AcquisitionRun, WriteFailuresFromTicksNeverStackBoxes) {
       if (auto *box = qobject_cast<QMessageBox *>(w); box && box->isVisible()) open.append(box);
     return open;
   };
-  int mostOpen = 0;
-  bool ticked = false;
-  // One timer makes the ticks once the first box is up, another closes
-  // boxes after that (timers do not fire again inside their own slot).
-  QTimer ticker, closer;
-  QObject::connect(&ticker, &QTimer::timeout, [&] {
-    if (ticked || openBoxes().isEmpty()) return;
-    ticked = true;
-    Ticks(frame, 3);
-  });
+  int mostOpen = 0, closed = 0, tickAtOpen = -1, fewestTicksWhileOpen = 1000;
+  // Each box is closed once the run has ticked three more times under it.
+  QTimer closer;
   QObject::connect(&closer, &QTimer::timeout, [&] {
     const QList<QMessageBox *> open = openBoxes();
     mostOpen = std::max(mostOpen, int(open.size()));
-    if (ticked)
-      for (QMessageBox *box : open) box->button(QMessageBox::Ok)->click();
+    if (open.isEmpty()) return;
+    if (tickAtOpen < 0) tickAtOpen = frame.TickCount();
+    if (frame.TickCount() < tickAtOpen + 3) return;
+    fewestTicksWhileOpen = std::min(fewestTicksWhileOpen, frame.TickCount() - tickAtOpen);
+    tickAtOpen = -1;
+    ++closed;
+    for (QMessageBox *box : open) box->button(QMessageBox::Ok)->click();
   });
-  ticker.start(10);
   closer.start(5);
-  Ticks(frame, 1);
-  ticker.stop();
+  EXPECT_TRUE(WaitUntil([&] { return closed >= 2 || !frame.Running(); }, 20000));
+  frame.BoutStopClick();
   closer.stop();
+  EXPECT_EQ(closed, 2);
   EXPECT_EQ(mostOpen, 1);
-  EXPECT_EQ(frame.Series(0)->Samples(), 4) << "the ticks in the box still sample";
+  EXPECT_GE(fewestTicksWhileOpen, 3) << "sampling went on under the box";
+  EXPECT_GE(frame.Series(0)->Samples(), 6);
   EXPECT_FALSE(QFile::exists(Path("acq.txt")));
+  EXPECT_TRUE(frame.StatusText().contains(Langue(TxtAcqCauseFileDeleted))) << frame.StatusText().toStdString();
 }
 
 TEST_F(AcquisitionRun, AnUnknownUnitInTheSettingsRecordsInMRad) {

@@ -4,12 +4,16 @@
 // that could be recorded on disk.
 #include <fcntl.h>
 #include <sys/file.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
+
+#include <csignal>
 
 #include <QFileInfo>
 #include <QProcess>
 #include <QStatusBar>
 #include <QRegularExpression>
+#include <QStatusBar>
 
 #include "DiagnosticPort.h"
 #include "E2eFixture.h"
@@ -443,22 +447,40 @@ INSTANTIATE_TEST_SUITE_P(
     [](const ::testing::TestParamInfo<SettingsCase> &info) { return std::string(info.param.name); });
 
 // Acquisition files that cannot be written: a missing folder stops the run
-// before it starts; a full disk or a file deleted mid-run is reported and
-// the run goes on, every line that could be written kept.
+// before it starts; a full disk, a size limit or a file deleted mid-run is
+// reported (the box, and the file, cause and lines waiting in the status
+// bar) and the run goes on; every line is written once the file takes lines
+// again, and only whole lines ever are.
 struct FileCase {
   const char *name;
   bool startsRun;
   // Run after tick 2 and after tick 3 of five (dir is the working folder).
   std::function<void(const QString &dir, int tick)> midRun;
   int linesKept;  // sample lines in run.txt at the end; -1: no file
+  LangueId cause;  // named in the status bar
 };
 void PrintTo(const FileCase &c, std::ostream *os) { *os << c.name; }
 
-class AcquisitionFileFault : public FaultSurvival, public ::testing::WithParamInterface<FileCase> {};
+class AcquisitionFileFault : public FaultSurvival, public ::testing::WithParamInterface<FileCase> {
+ protected:
+  void SetUp() override {
+    FaultSurvival::SetUp();
+    std::signal(SIGXFSZ, SIG_IGN);  // as the program's entry does
+    getrlimit(RLIMIT_FSIZE, &savedLimit);
+  }
+  void TearDown() override {
+    setrlimit(RLIMIT_FSIZE, &savedLimit);
+    FaultSurvival::TearDown();
+  }
+  rlimit savedLimit{};
+};
 
 TEST_P(AcquisitionFileFault, ReportedAndLinesKept) {
   const FileCase &c = GetParam();
   StartAndScan();
+  QStringList statuses;
+  QObject::connect(FenetrePrincipale->statusBar(), &QStatusBar::messageChanged,
+                   [&](const QString &text) { statuses << text; });
   const QString real = Path("run.txt");
   QString target = real;
   if (!c.startsRun) target = Path("no/such/folder/run.txt");
@@ -469,11 +491,13 @@ TEST_P(AcquisitionFileFault, ReportedAndLinesKept) {
   }
   const bool started = StartAcquisition(target);
   ASSERT_EQ(started, c.startsRun);
+  const QString cause = "(" + Langue(c.cause) + ")";
   if (!started) {
     EXPECT_EQ(AskedWith(TxtAcqWriteProblem), 1);
     EXPECT_EQ(AcquisitionFrame, nullptr);
     EXPECT_TRUE(Child<QMenu>(FenetrePrincipale, "MenuSys")->menuAction()->isEnabled());
     EXPECT_TRUE(Action("MenuAcquisition")->isEnabled());
+    EXPECT_TRUE(statuses.join('\n').contains(cause)) << statuses.join('\n').toStdString();
     ExpectResponsive();
     return;
   }
@@ -483,12 +507,18 @@ TEST_P(AcquisitionFileFault, ReportedAndLinesKept) {
   }));
   EXPECT_GE(AskedWith(TxtAcqWriteProblem), 1);
   EXPECT_EQ(AcquisitionFrame->TickCount(), 5) << "the run went on";
+  EXPECT_TRUE(statuses.join('\n').contains(cause)) << statuses.join('\n').toStdString();
   if (c.linesKept < 0) {
     EXPECT_FALSE(QFileInfo::exists(real)) << "a deleted file is not made again behind the user's back";
+    // The last tick's box is posted: it opens once the tick is over.
+    WaitUntil([&] { return AskedWith(TxtAcqWriteProblem) >= 3; }, 5000);
     EXPECT_EQ(AskedWith(TxtAcqWriteProblem), 3) << "one box per sample that could not be written";
+    EXPECT_EQ(statuses.last(), Langue(TxtAcqStatusWaiting).arg(target, Langue(c.cause)).arg(3))
+        << "what waits after the run is said";
     ExpectResponsive();
     return;
   }
+  EXPECT_EQ(statuses.last(), Langue(TxtAcqStatusCaughtUp).arg(target).arg(1));
   const QStringList lines = FileLines(real);
   EXPECT_EQ(lines.size(), 6 + c.linesKept) << lines.join("\n").toStdString();
   for (int k = 6; k < lines.size(); ++k)
@@ -504,19 +534,37 @@ void Retarget(const QString &dir, const QString &to) {
 INSTANTIATE_TEST_SUITE_P(
     Files, AcquisitionFileFault,
     ::testing::Values(
-        FileCase{"MissingFolder", false, {}, 0},
-        // The disk is full for the third sample only.
+        FileCase{"MissingFolder", false, {}, 0, TxtAcqCauseFolderMissing},
+        // The disk is full for the third sample only: its line waits and
+        // goes with the fourth.
         FileCase{"FullDisk", true,
                  [](const QString &dir, int tick) {
                    Retarget(dir, tick == 2 ? "/dev/full" : dir + "/run.txt");
                  },
-                 4},
+                 5, TxtAcqCauseDiskFull},
+        // The file may not grow for the third sample: the line is cut part
+        // way by the system and cut back to the previous line's end.
+        FileCase{"SizeLimit", true,
+                 [](const QString &dir, int tick) {
+                   rlimit limit{};
+                   getrlimit(RLIMIT_FSIZE, &limit);
+                   limit.rlim_cur = tick == 2 ? QFileInfo(dir + "/run.txt").size() + 10 : limit.rlim_max;
+                   setrlimit(RLIMIT_FSIZE, &limit);
+                 },
+                 5, TxtAcqCauseSizeLimit},
         // Deleted after the second sample.
         FileCase{"DeletedMidRun", true,
                  [](const QString &dir, int tick) {
                    if (tick == 2) QFile::remove(dir + "/run.txt");
                  },
-                 -1}),
+                 -1, TxtAcqCauseFileDeleted},
+        // Deleted after the second sample and put back after the third.
+        FileCase{"DeletedAndPutBack", true,
+                 [](const QString &dir, int tick) {
+                   if (tick == 2) QFile::rename(dir + "/run.txt", dir + "/run.copy");
+                   if (tick == 3) QFile::rename(dir + "/run.copy", dir + "/run.txt");
+                 },
+                 5, TxtAcqCauseFileDeleted}),
     [](const ::testing::TestParamInfo<FileCase> &info) { return std::string(info.param.name); });
 
 // The second program of SecondProgramIsRefusedAndTheFirstLosesNothing;
