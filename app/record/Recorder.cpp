@@ -50,6 +50,12 @@ int64_t NowMs() {
 
 std::string Local(const QString &text) { return text.toLocal8Bit().toStdString(); }
 
+// The cause of a refused write and the system's words for it.
+std::string WriteProblem(const WriteResult &r) {
+  return Local(WriteCauseText(r.cause)) +
+         (r.systemError != 0 ? std::string(" (") + std::strerror(r.systemError) + ")" : "");
+}
+
 // What went wrong with the settings file, for a line on standard error.
 std::string SettingsProblem(const ResultatReglages &r) {
   const std::string cause = r.Erreur != 0 ? std::string(": ") + std::strerror(r.Erreur) : "";
@@ -128,12 +134,17 @@ RecordExit TRecorder::Run(int signalFd) {
     Say(error);
     return RecordExit::File;
   }
-  if (m_file.Create(m_path, HeaderPieces(m_sensors, m_unit))) {
-    Say("cannot write the header of " + Local(m_path) + ": " + std::strerror(errno));
+  const WriteResult header = m_file.Create(m_path, HeaderText(m_sensors, m_unit));
+  if (header.Failed()) {
+    Say("cannot write the header of " + Local(m_path) + ": " + WriteProblem(header));
     // The file was made by this run a moment ago and holds nothing of use.
     QFile::remove(m_path);
     return RecordExit::File;
   }
+  // As many lines as a day of samples wait in memory while the file cannot
+  // be written, as in the program.
+  m_file.SetWaitingLimit(TFichierAcquisition::DayOfLines(
+      static_cast<int32_t>(std::min<int64_t>(m_options.periodSeconds, SecondsPerDay))));
   m_samplesPlanned =
       m_options.durationSeconds > 0 ? m_options.durationSeconds / m_options.periodSeconds : 0;
   Say("recording " + std::to_string(m_sensors.Count()) + " sensor(s) on COM" +
@@ -176,10 +187,15 @@ RecordExit TRecorder::Run(int signalFd) {
       Say(std::to_string(counts.dropped) + " message(s) dropped while the broker was away");
     m_publisher->Stop();
   }
-  Say(std::to_string(m_samplesDone) + " sample(s) written to " + Local(m_path) +
+  // Lines still waiting get one last try; those that stay out are said.
+  if (m_file.Waiting() > 0) ReportWrite(m_file.Flush(m_path));
+  const int64_t notWritten = m_file.Waiting() + m_file.Dropped();
+  if (notWritten > 0)
+    Say(std::to_string(notWritten) + " line(s) could not be written to " + Local(m_path));
+  Say(std::to_string(m_samplesDone - notWritten) + " sample(s) written to " + Local(m_path) +
       (stopped ? " (stopped by a signal)" : ""));
   if (stopped) return RecordExit::Stopped;
-  return m_linesLost ? RecordExit::File : RecordExit::Success;
+  return notWritten > 0 ? RecordExit::File : RecordExit::Success;
 }
 
 RecordExit TRecorder::LoadSettingsFile() {
@@ -285,6 +301,20 @@ RecordExit TRecorder::StartPublisher() {
   return RecordExit::Success;
 }
 
+void TRecorder::ReportWrite(const WriteResult &r) {
+  if (r.Failed() && !m_writeFailing)
+    Say("cannot write " + Local(m_path) + ": " + WriteProblem(r) + "; " +
+        std::to_string(r.linesWaiting) + " line(s) waiting, every sample tries again");
+  else if (!r.Failed() && m_writeFailing)
+    Say(Local(m_path) + " written again: the " + std::to_string(r.linesWritten - 1) +
+        " waiting line(s) went to it");
+  if (r.linesDropped > m_linesDropped)
+    Say(std::to_string(r.linesDropped) + " line(s) could not be kept while " + Local(m_path) +
+        " refused them (a day of lines waits at most)");
+  m_linesDropped = r.linesDropped;
+  m_writeFailing = r.Failed();
+}
+
 void TRecorder::TakeSample() {
   std::vector<double> values(static_cast<std::size_t>(m_sensors.Count()), FailedReadingMRad);
   for (int i = 0; i < m_sensors.Count(); ++i) {
@@ -293,15 +323,10 @@ void TRecorder::TakeSample() {
       values[static_cast<std::size_t>(i)] = angle;
   }
   const QDateTime when = QDateTime::currentDateTime();
-  const bool failed =
-      m_file.Append(m_path, SamplePieces(when, m_dateFormat, m_unit, m_sensors, values));
-  if (failed != m_writeFailing)
-    Say(failed ? "cannot write to " + Local(m_path) + ": " + std::strerror(errno) +
-                     "; every sample tries again"
-               : "writing to " + Local(m_path) + " again");
-  m_writeFailing = failed;
-  m_linesLost = m_linesLost || failed;
+  ReportWrite(m_file.Append(m_path, SampleLine(when, m_dateFormat, m_unit, m_sensors, values)));
   ++m_samplesDone;
+  // The sample goes to the broker even while the file refuses it: the line
+  // waits in memory for the file, and a watcher still sees the structure.
   if (!m_publisher) return;
   const std::string refusal = m_publisher->Counts().refusal;
   if (refusal != m_refusal && !refusal.empty()) Say("the broker refuses the connection: " + refusal);

@@ -41,6 +41,8 @@ class TRecorder {
   RecordExit StartPublisher();
   // One line: reads every sensor, writes the line, then publishes it.
   void TakeSample();
+  // Says on standard error when the file starts or stops refusing lines.
+  void ReportWrite(const WriteResult &r);
   void ShowProgress(bool last);
   // Waits until the monotonic time due (ms) or a signal; true on a signal.
   bool WaitUntil(int64_t dueMs, int signalFd);
@@ -61,7 +63,7 @@ class TRecorder {
   int64_t m_samplesDone = 0;
   int64_t m_samplesPlanned = 0;  // 0: until stopped
   bool m_writeFailing = false;
-  bool m_linesLost = false;  // some line could not be written: the run ends with File
+  int64_t m_linesDropped = 0;  // beyond the waiting limit, said when it grows
   std::string m_refusal;  // the broker's last refusal, said once
   bool m_progress = false;
 };

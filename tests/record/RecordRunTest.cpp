@@ -1,5 +1,7 @@
 // nivelix-record end to end: the simulator on a pseudo-terminal, a real
 // broker, the recorder as its own process.
+#include <cstdio>
+
 #include "RecordFixture.h"
 
 namespace {
@@ -96,22 +98,55 @@ TEST_F(RecordRunTest, RestartWritesANewFileAndLeavesTheOldOne) {
   EXPECT_EQ(CrlfLines(ReadWhole(second)).size(), 4u + 2u) << second;
 }
 
-// The file deleted during the run: it is not made again behind the user's
-// back, every line says so on standard error, and the run ends with the file
-// exit code.
-TEST_F(RecordRunTest, FileDeletedDuringTheRunEndsWithTheFileCode) {
+// The file taken away during the run: it is never made again behind the
+// user's back; the lines wait in memory and go to it, in order, once it is
+// back, and a file that never comes back ends the run with the file code.
+struct FileOutage {
+  const char *name;
+  bool putBack;
+  int exitCode;
+  std::size_t sampleLines;  // in the file at the end
+  const char *says;
+};
+
+class FileOutageTest : public RecordFixture, public ::testing::WithParamInterface<FileOutage> {};
+
+TEST_P(FileOutageTest, LinesWaitForTheFile) {
+  const FileOutage &c = GetParam();
   AddTwoSensors();
-  auto recorder = StartRecorder({"--sensor", "3", "--period", "1s", "--duration", "3s", "--file",
-                                 dir + "/gone.txt"});
+  const std::string path = dir + "/gone.txt", away = dir + "/away.txt";
+  auto recorder = StartRecorder({"--sensor", "3", "--period", "1s", "--duration", "4s", "--file", path});
   const auto until = std::chrono::steady_clock::now() + 30s;
-  while (FileLines(dir + "/gone.txt").size() < 4u + 1u && std::chrono::steady_clock::now() < until)
+  while (FileLines(path).size() < 4u + 1u && std::chrono::steady_clock::now() < until)
     std::this_thread::sleep_for(5ms);
-  ASSERT_EQ(::unlink((dir + "/gone.txt").c_str()), 0);
-  EXPECT_EQ(recorder->Wait(30000), 6);
-  EXPECT_FALSE(std::ifstream(dir + "/gone.txt").good());
-  EXPECT_NE(ReadWhole(dir + "/record.log").find("cannot write to " + dir + "/gone.txt"),
-            std::string::npos)
-      << ReadWhole(dir + "/record.log");
+  ASSERT_EQ(::rename(path.c_str(), away.c_str()), 0);
+  if (c.putBack) {
+    std::this_thread::sleep_for(1500ms);  // at least one sample refused
+    ASSERT_EQ(::rename(away.c_str(), path.c_str()), 0);
+  }
+  EXPECT_EQ(recorder->Wait(30000), c.exitCode);
+  const std::string log = ReadWhole(dir + "/record.log");
+  EXPECT_NE(log.find("cannot write " + path + ": file deleted"), std::string::npos) << log;
+  EXPECT_NE(log.find(c.says), std::string::npos) << log;
+  const std::vector<std::string> lines = CrlfLines(ReadWhole(c.putBack ? path : away));
+  ASSERT_EQ(lines.size(), 4u + c.sampleLines);
+  EXPECT_EQ(std::ifstream(path).good(), c.putBack) << "made again";
+  // Dates year/month/day: "Y/M/D h:m:s", numbers without leading zeros.
+  auto seconds = [](const std::string &line) {
+    int y = 0, mo = 0, d = 0, h = 0, mi = 0, se = 0;
+    std::sscanf(line.c_str(), "%d/%d/%d %d:%d:%d", &y, &mo, &d, &h, &mi, &se);
+    return ((d * 24 + h) * 60 + mi) * 60 + se;
+  };
+  for (std::size_t i = 5; i < lines.size(); ++i)
+    EXPECT_LT(seconds(lines[i - 1]), seconds(lines[i])) << "in order: " << lines[i];
 }
+
+const FileOutage Outages[] = {
+    {"PutBack", true, 0, 4, "waiting line(s) went to it"},
+    {"NeverBack", false, 6, 1, "3 line(s) could not be written"},
+};
+
+INSTANTIATE_TEST_SUITE_P(Files, FileOutageTest, ::testing::ValuesIn(Outages),
+                         [](const auto &info) { return std::string(info.param.name); });
 
 }  // namespace
