@@ -228,27 +228,20 @@ RecordExit TRecorder::FindSensors() {
     Say("the settings name an RS232 line: its one sensor is recorded, --sensor is not used");
   const std::vector<int> addresses = rs232 ? std::vector<int>{1} : m_options.addresses;
   for (int address : addresses) {
-    // As the scan decides a sensor's family: family A first; a family A
-    // sensor with an undecodable configuration is kept only on RS232.
+    // The family decided as the scan decides it.
     uint8_t r = FailPort;
     bool found = false;
-    for (bool familyA : {true, false}) {
-      std::unique_ptr<TCapteur> sensor;
-      if (familyA)
-        sensor = std::make_unique<TCapteur72500>();
-      else
-        sensor = std::make_unique<TCapteur>();
-      sensor->Data.Protocol = rs232 ? ScanLinkRs232 : ScanLinkRs485;
-      sensor->SetPort(static_cast<uint8_t>(m_port));
-      if (!rs232) sensor->Data.Identifier = address;
+    for (ScanFamily family : {ScanFamily::A, ScanFamily::B}) {
+      const uint8_t linkType = rs232 ? ScanLinkRs232 : ScanLinkRs485;
+      std::unique_ptr<TCapteur> sensor = NewScanSensor(family, m_port, linkType, address);
       r = sensor->ReadAll();
       sensor->ClosePort();
-      if (r == FailSuccess || (rs232 && r == FailConfiguration)) {
+      if (KeptByScan(r, linkType)) {
         m_sensors.AddSensor(sensor->Data, sensor->Port);
         found = true;
         break;
       }
-      if (r == FailConfiguration || r == FailPort) break;
+      if (!TryFamilyB(r) || r == FailPort) break;
     }
     if (r == FailPort) {
       Say(PortProblem(DiagnostiquerPort(m_port), m_port));

@@ -24,22 +24,9 @@ constexpr int LastAddress = 255;
 
 void PauseMs(int ms) { std::this_thread::sleep_for(std::chrono::milliseconds(ms)); }
 
-enum class Family { A, B };
-
-// A sensor object for one try: the family to try, on the line of the
-// settings in force; on RS485 at address, on RS232 at its creation
-// identifier 1.
-std::unique_ptr<TCapteur> SetUpSensor(Family family, int address) {
-  std::unique_ptr<TCapteur> sensor;
-  if (family == Family::A)
-    sensor = std::make_unique<TCapteur72500>();
-  else
-    sensor = std::make_unique<TCapteur>();
-  const uint8_t linkType = shell->ScanLinkType();
-  sensor->Data.Protocol = linkType;
-  sensor->SetPort(static_cast<uint8_t>(shell->ScanPortNumber()));
-  if (linkType == ScanLinkRs485) sensor->Data.Identifier = address;
-  return sensor;
+// A sensor object for one try on the line of the settings in force.
+std::unique_ptr<TCapteur> SetUpSensor(ScanFamily family, int address) {
+  return NewScanSensor(family, shell->ScanPortNumber(), shell->ScanLinkType(), address);
 }
 
 void Status(ScanText text, const std::string &suffix = std::string()) {
@@ -64,15 +51,15 @@ void Keep(const TCapteur &sensor) {
 bool ScanRs232(std::unique_ptr<TCapteur> &last) {
   const std::string linkName = "RS232";
   Progress(30);
-  last = SetUpSensor(Family::A, 1);
+  last = SetUpSensor(ScanFamily::A, 1);
   uint8_t r = last->ReadAll();
   Progress(60);
   if (r == FailSuccess)
     Status(ScanText::ConnectionA, linkName);
   else if (r == FailConfiguration)
     Status(ScanText::ConfigError);
-  if (r != FailSuccess && r != FailConfiguration) {
-    last = SetUpSensor(Family::B, 1);
+  if (TryFamilyB(r)) {
+    last = SetUpSensor(ScanFamily::B, 1);
     r = last->ReadAll();
     Progress(100);
     if (r == FailSuccess)
@@ -80,9 +67,7 @@ bool ScanRs232(std::unique_ptr<TCapteur> &last) {
     else if (r == FailConfiguration)
       Status(ScanText::ConfigError);
   }
-  // On a point-to-point line a sensor whose configuration cannot be decoded
-  // is still the one sensor there: the user can rewrite its configuration.
-  if (r != FailSuccess && r != FailConfiguration) return false;
+  if (!KeptByScan(r, ScanLinkRs232)) return false;
   Keep(*last);
   return true;
 }
@@ -95,7 +80,7 @@ bool ScanRs485(std::unique_ptr<TCapteur> &last) {
   Status(ScanText::Scanning);
   std::array<bool, LastAddress + 1> answered{};
 
-  last = SetUpSensor(Family::A, FirstAddress);
+  last = SetUpSensor(ScanFamily::A, FirstAddress);
   last->OpenPort();  // a port that cannot be opened makes every address silent
   for (int address = FirstAddress; address <= LastAddress; ++address) {
     last->Data.Identifier = address;
@@ -115,22 +100,22 @@ bool ScanRs485(std::unique_ptr<TCapteur> &last) {
   for (int address = FirstAddress; address <= LastAddress; ++address) {
     if (!answered[static_cast<std::size_t>(address)]) continue;
     PauseMs(ScanReadPauseMs);
-    last = SetUpSensor(Family::A, address);
+    last = SetUpSensor(ScanFamily::A, address);
     uint8_t r = last->ReadAll();
-    if (r == FailSuccess) {
+    if (KeptByScan(r, ScanLinkRs485)) {
       Keep(*last);
       Status(ScanText::ConnectionA, linkName);
       continue;
     }
     // A family A sensor with an undecodable configuration is not kept on a
     // bus, and it is no family B sensor either.
-    if (r == FailConfiguration) {
+    if (!TryFamilyB(r)) {
       Status(ScanText::ConfigError);
       continue;
     }
-    last = SetUpSensor(Family::B, address);
+    last = SetUpSensor(ScanFamily::B, address);
     r = last->ReadAll();
-    if (r == FailSuccess) {
+    if (KeptByScan(r, ScanLinkRs485)) {
       Keep(*last);
       Status(ScanText::ConnectionB, linkName);
     } else if (r == FailConfiguration) {
@@ -144,6 +129,29 @@ bool ScanRs485(std::unique_ptr<TCapteur> &last) {
 }
 
 }  // namespace
+
+std::unique_ptr<TCapteur> NewScanSensor(ScanFamily family, int32_t port, uint8_t linkType,
+                                        int address) {
+  std::unique_ptr<TCapteur> sensor;
+  if (family == ScanFamily::A)
+    sensor = std::make_unique<TCapteur72500>();
+  else
+    sensor = std::make_unique<TCapteur>();
+  sensor->Data.Protocol = linkType;
+  sensor->SetPort(static_cast<uint8_t>(port));
+  if (linkType == ScanLinkRs485) sensor->Data.Identifier = address;
+  return sensor;
+}
+
+bool TryFamilyB(uint8_t familyAResult) {
+  return familyAResult != FailSuccess && familyAResult != FailConfiguration;
+}
+
+bool KeptByScan(uint8_t result, uint8_t linkType) {
+  // On a point-to-point line a sensor whose configuration cannot be decoded
+  // is still the one sensor there: the user can rewrite its configuration.
+  return result == FailSuccess || (linkType == ScanLinkRs232 && result == FailConfiguration);
+}
 
 std::string ScanShell::ScanPortTroubleText(const DiagnosticPort &port) const {
   return port.Chemin + ": " + std::strerror(port.Erreur);

@@ -13,6 +13,7 @@
 #define NIVELIX_THSCRUTE_H
 
 #include <cstdint>
+#include <memory>
 #include <string>
 
 #include "Capteur.h"
@@ -88,6 +89,20 @@ extern SensorData LastSensorData; // data of the last sensor added to the list
 // read of an address that answered.
 constexpr int ScanSilentPauseMs = 20;
 constexpr int ScanReadPauseMs = 500;
+
+// The scan's rules for the sensor at one address, shared with every program
+// that finds sensors as the scan does.
+enum class ScanFamily { A, B };  // in the order they are tried
+// A sensor object for one try of family on COM port over linkType: on RS485
+// at address, on RS232 at its creation identifier (address unused).
+std::unique_ptr<TCapteur> NewScanSensor(ScanFamily family, int32_t port, uint8_t linkType,
+                                        int address);
+// Whether a sensor whose family A read gave familyAResult is tried as family
+// B: not when it answered, even with a configuration that cannot be decoded.
+bool TryFamilyB(uint8_t familyAResult);
+// Whether a sensor whose read gave result is kept on linkType: one read
+// whole, and on RS232 also one whose configuration cannot be decoded.
+bool KeptByScan(uint8_t result, uint8_t linkType);
 
 // Runs the whole scan and returns when it is over (RS232: the one sensor;
 // RS485: presence sweep over 1..255, then a read of every address that
