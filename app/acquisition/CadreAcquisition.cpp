@@ -17,13 +17,13 @@
 #include <QShortcut>
 #include <QStatusBar>
 #include <QSplitter>
-#include <QStatusBar>
 #include <QStyle>
 #include <QTextEdit>
 #include <QTimer>
 #include <QVBoxLayout>
 
 #include "Annonce.h"
+#include "BarreEtat.h"
 #include "DiagnosticPort.h"
 #include "DialogConfigAcqu.h"
 #include "GraphAcquisition.h"
@@ -432,19 +432,11 @@ void TFrameAcquisition::TimerTimer() {
 }
 
 void TFrameAcquisition::ShowPortTrouble(const TCapteur *sensor) {
-  auto *main = qobject_cast<QMainWindow *>(window());
-  if (main == nullptr) return;
   // Empty fields say that samples are missing; the status bar says why
   // when the port could not be used.
-  const QString trouble =
-      sensor != nullptr ? PortTroubleText(DiagnostiquerPort(sensor->Port)) : QString();
-  if (!trouble.isEmpty()) {
-    main->statusBar()->showMessage(trouble);
-    m_troubleShown = trouble;
-  } else if (!m_troubleShown.isEmpty()) {
-    if (main->statusBar()->currentMessage() == m_troubleShown) main->statusBar()->clearMessage();
-    m_troubleShown.clear();
-  }
+  ShowOwnStatus(this,
+                sensor != nullptr ? PortTroubleText(DiagnostiquerPort(sensor->Port)) : QString(),
+                m_troubleShown);
 }
 
 void TFrameAcquisition::EndRun() {

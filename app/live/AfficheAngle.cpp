@@ -6,14 +6,13 @@
 #include <QCheckBox>
 #include <QCoreApplication>
 #include <QLabel>
-#include <QMainWindow>
 #include <QPushButton>
-#include <QStatusBar>
 #include <QStyle>
 #include <QTextEdit>
 #include <QTimer>
 
 #include "Annonce.h"
+#include "BarreEtat.h"
 #include "Capteur.h"
 #include "DiagnosticPort.h"
 #include "EvenementNomme.h"
@@ -180,20 +179,11 @@ void TAfficheAngleCapteur::TimerTimer() {
 }
 
 void TAfficheAngleCapteur::ShowPortTrouble(uint8_t failure) {
-  auto *main = qobject_cast<QMainWindow *>(window());
-  if (main == nullptr) return;
   // Only a port that could not be used has a cause worth naming: a sensor
   // that did not answer on a working line shows "Err" alone.
-  const QString trouble =
-      failure == FailPort ? PortTroubleText(DiagnostiquerPort(m_sensor->Port)) : QString();
-  if (!trouble.isEmpty()) {
-    main->statusBar()->showMessage(trouble);
-    m_troubleShown = trouble;
-  } else if (!m_troubleShown.isEmpty()) {
-    // Cleared only when it is still this panel's text.
-    if (main->statusBar()->currentMessage() == m_troubleShown) main->statusBar()->clearMessage();
-    m_troubleShown.clear();
-  }
+  ShowOwnStatus(this,
+                failure == FailPort ? PortTroubleText(DiagnostiquerPort(m_sensor->Port)) : QString(),
+                m_troubleShown);
 }
 
 void TAfficheAngleCapteur::BoiteResetClick() {

@@ -27,6 +27,27 @@ class SettingsFileTest : public ShellTest {
   static bool Same(const SettingsRecord &a, const SettingsRecord &b) {
     return std::memcmp(&a, &b, sizeof a) == 0;
   }
+  // Puts at the settings file's name a directory (mode 0), a symbolic link
+  // to linkTo holding content (when given), or a file of content and mode.
+  static void PutAtTheName(const QByteArray &content, mode_t mode, const char *linkTo) {
+    const QByteArray name(SettingsFileName);
+    QFile::remove(QString::fromLatin1(name));
+    rmdir(name.constData());
+    if (mode == 0) {
+      ASSERT_EQ(mkdir(name.constData(), 0755), 0);
+    } else if (linkTo) {
+      QFile::remove(QString::fromLatin1(linkTo));
+      if (!content.isEmpty()) {
+        QFile target(QString::fromLatin1(linkTo));
+        ASSERT_TRUE(target.open(QIODevice::WriteOnly));
+        target.write(content);
+      }
+      ASSERT_EQ(symlink(linkTo, name.constData()), 0);
+    } else {
+      WriteFile(content);
+      ASSERT_EQ(chmod(name.constData(), mode), 0);
+    }
+  }
   // Whether file permissions hold for this thread (see AsUnprivileged).
   static bool PermissionsApply(const AsUnprivileged &as) { return geteuid() != 0 || as.Active(); }
 };
@@ -140,23 +161,8 @@ TEST_F(SettingsFileTest, LoadFailuresKeepDefaultsAndLeaveTheFile) {
     SCOPED_TRACE(c.what);
     messages.clear();
     const QByteArray name(SettingsFileName);
-    QFile::remove(QString::fromLatin1(name));
-    rmdir(name.constData());
     const bool directory = c.mode == 0;
-    if (directory) {
-      ASSERT_EQ(mkdir(name.constData(), 0755), 0);
-    } else if (c.linkTo) {
-      QFile::remove(QString::fromLatin1(c.linkTo));
-      if (!c.content.isEmpty()) {
-        QFile target(QString::fromLatin1(c.linkTo));
-        ASSERT_TRUE(target.open(QIODevice::WriteOnly));
-        target.write(c.content);
-      }
-      ASSERT_EQ(symlink(c.linkTo, name.constData()), 0);
-    } else {
-      WriteFile(c.content);
-      ASSERT_EQ(chmod(name.constData(), c.mode), 0);
-    }
+    ASSERT_NO_FATAL_FAILURE(PutAtTheName(c.content, c.mode, c.linkTo));
     Settings = Other();  // anything but the defaults
     bool loaded;
     {
@@ -218,22 +224,7 @@ TEST_F(SettingsFileTest, SaveFailuresKeepTheFileAndTheAppliedSettings) {
   for (const auto &c : cases) {
     SCOPED_TRACE(c.what);
     messages.clear();
-    QFile::remove(QString::fromLatin1(name));
-    rmdir(name.constData());
-    if (c.mode == 0) {
-      ASSERT_EQ(mkdir(name.constData(), 0755), 0);
-    } else if (c.linkTo) {
-      QFile::remove(QString::fromLatin1(c.linkTo));
-      if (!c.content.isEmpty()) {
-        QFile target(QString::fromLatin1(c.linkTo));
-        ASSERT_TRUE(target.open(QIODevice::WriteOnly));
-        target.write(c.content);
-      }
-      ASSERT_EQ(symlink(c.linkTo, name.constData()), 0);
-    } else {
-      WriteFile(c.content);
-      ASSERT_EQ(chmod(name.constData(), c.mode), 0);
-    }
+    ASSERT_NO_FATAL_FAILURE(PutAtTheName(c.content, c.mode, c.linkTo));
     PendingSettings = Other();
     ApplyPendingSettings();
     bool saved;
