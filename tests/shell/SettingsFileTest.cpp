@@ -48,6 +48,20 @@ class SettingsFileTest : public ShellTest {
       ASSERT_EQ(chmod(name.constData(), mode), 0);
     }
   }
+  // What PutAtTheName put there is left as it was (the link's target too).
+  static void ExpectLeftAsItWas(const QByteArray &content, mode_t mode, const char *linkTo) {
+    const QString name = QString::fromLatin1(SettingsFileName);
+    if (mode == 0) {
+      EXPECT_TRUE(QFileInfo(name).isDir());
+    } else if (linkTo) {
+      EXPECT_TRUE(QFileInfo(name).isSymLink());
+      EXPECT_EQ(FileBytes(linkTo), content) << "nothing written through it or made where it points";
+      QFile::remove(name);
+    } else {
+      chmod(SettingsFileName, 0644);
+      EXPECT_EQ(FileBytes(), content);
+    }
+  }
   // Whether file permissions hold for this thread (see AsUnprivileged).
   static bool PermissionsApply(const AsUnprivileged &as) { return geteuid() != 0 || as.Active(); }
 };
@@ -160,8 +174,6 @@ TEST_F(SettingsFileTest, LoadFailuresKeepDefaultsAndLeaveTheFile) {
   for (const auto &c : cases) {
     SCOPED_TRACE(c.what);
     messages.clear();
-    const QByteArray name(SettingsFileName);
-    const bool directory = c.mode == 0;
     ASSERT_NO_FATAL_FAILURE(PutAtTheName(c.content, c.mode, c.linkTo));
     Settings = Other();  // anything but the defaults
     bool loaded;
@@ -187,17 +199,7 @@ TEST_F(SettingsFileTest, LoadFailuresKeepDefaultsAndLeaveTheFile) {
       EXPECT_TRUE(Same(Settings, DefaultSettings()));
     }
     EXPECT_TRUE(Same(PendingSettings, Settings));
-    if (directory) {
-      EXPECT_TRUE(QFileInfo(QString::fromLatin1(name)).isDir());
-    } else if (c.linkTo) {
-      EXPECT_TRUE(QFileInfo(QString::fromLatin1(name)).isSymLink());
-      QFile target(QString::fromLatin1(c.linkTo));
-      EXPECT_EQ(target.open(QIODevice::ReadOnly) ? target.readAll() : QByteArray(), c.content);
-      QFile::remove(QString::fromLatin1(name));
-    } else {
-      chmod(name.constData(), 0644);
-      EXPECT_EQ(FileBytes(), c.content);
-    }
+    ExpectLeftAsItWas(c.content, c.mode, c.linkTo);
   }
 }
 
@@ -240,16 +242,7 @@ TEST_F(SettingsFileTest, SaveFailuresKeepTheFileAndTheAppliedSettings) {
     ASSERT_EQ(messages.size(), 1u);
     EXPECT_EQ(messages[0].kind, MessageKind::Error);
     EXPECT_TRUE(Same(Settings, Other()));
-    if (c.linkTo) {
-      EXPECT_TRUE(QFileInfo(QString::fromLatin1(name)).isSymLink());
-      QFile target(QString::fromLatin1(c.linkTo));
-      EXPECT_EQ(target.open(QIODevice::ReadOnly) ? target.readAll() : QByteArray(), c.content)
-          << "nothing written through the link, nothing made where it points";
-      QFile::remove(QString::fromLatin1(name));
-    } else if (c.mode != 0) {
-      chmod(name.constData(), 0644);
-      EXPECT_EQ(FileBytes(), c.content);
-    }
+    ExpectLeftAsItWas(c.content, c.mode, c.linkTo);
   }
   // A directory without write access: the file cannot be created.
   messages.clear();

@@ -46,8 +46,8 @@ class ShellTest : public ::testing::Test {
   }
 
   // The bytes of the settings file, or an empty array when there is none.
-  static QByteArray FileBytes() {
-    QFile f(QString::fromLatin1(SettingsFileName));
+  static QByteArray FileBytes(const char *name = SettingsFileName) {
+    QFile f(QString::fromLatin1(name));
     return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
   }
   static void WriteFile(const QByteArray &bytes) {
