@@ -88,6 +88,17 @@ inline QStringList FileLines(const QString &path) {
   return text.split(QLatin1String("\r\n"));
 }
 
+// A sensor of either family at identifier, with its serial number and a
+// steady angle.
+template <class Config>
+Config Steady(uint8_t identifier, const char *serial, double angle) {
+  Config c;
+  c.identifier = identifier;
+  c.serialNumber = serial;
+  c.angle = nivsim::AngleSource::constant(angle);
+  return c;
+}
+
 // While it lives, this thread's file access is checked as user "nobody":
 // the tests run as root, which file permissions do not stop.
 class AsUnprivileged {

@@ -11,7 +11,6 @@
 
 #include <QFileInfo>
 #include <QProcess>
-#include <QStatusBar>
 #include <QRegularExpression>
 #include <QStatusBar>
 
@@ -29,21 +28,25 @@ class FaultSurvival : public E2eFixture {
  protected:
   void SetUp() override {
     E2eFixture::SetUp();
-    nivsim::SensorAConfig a1;
-    a1.identifier = 1;
-    a1.serialNumber = "100001";
-    a1.angle = nivsim::AngleSource::constant(10.0);
-    first = bus->AddSensorA(a1);
-    nivsim::SensorBConfig b2;
-    b2.identifier = 2;
-    b2.serialNumber = "20002";
-    b2.angle = nivsim::AngleSource::constant(-5.0);
-    bus->AddSensorB(b2);
-    nivsim::SensorAConfig a3;
-    a3.identifier = 3;
-    a3.serialNumber = "300003";
-    a3.angle = nivsim::AngleSource::constant(30.0);
-    third = bus->AddSensorA(a3);
+    first = bus->AddSensorA(Steady<nivsim::SensorAConfig>(1, "100001", 10.0));
+    bus->AddSensorB(Steady<nivsim::SensorBConfig>(2, "20002", -5.0));
+    third = bus->AddSensorA(Steady<nivsim::SensorAConfig>(3, "300003", 30.0));
+  }
+
+  // The n sample lines of file: the sensors at 10, -5 and 30, the first
+  // dead(k) of them with an empty field in sample k.
+  static void ExpectSampleLines(const QString &file, int n, const std::function<int(int)> &dead) {
+    const QStringList lines = FileLines(file);
+    ASSERT_EQ(lines.size(), 6 + n) << lines.join("\n").toStdString();
+    const double angles[] = {10.0, -5.0, 30.0};
+    for (int k = 0; k < n; ++k) {
+      const QStringList fields = lines[6 + k].split('\t');
+      ASSERT_EQ(fields.size(), 4);
+      for (int s = 0; s < 3; ++s) {
+        if (s < dead(k)) EXPECT_EQ(fields[1 + s], "") << "sample " << k;
+        else EXPECT_NEAR(Number(fields[1 + s]), angles[s], 0.02) << "sample " << k;
+      }
+    }
   }
 
   // RS485 and "mRad", Apply; then Scan (stopped after address 3) and Apply.
@@ -139,19 +142,7 @@ TEST_F(FaultSurvival, AdapterUnpluggedDuringAcquisitionThenPluggedBack) {
     if (tick == 3) bus->Replug();
     if (tick == 5) Child<QPushButton>(AcquisitionFrame, "BoutStop")->click();
   }));
-  const QStringList lines = FileLines(file);
-  ASSERT_EQ(lines.size(), 6 + 5) << lines.join("\n").toStdString();
-  for (int k = 0; k < 5; ++k) {
-    const QStringList fields = lines[6 + k].split('\t');
-    ASSERT_EQ(fields.size(), 4);
-    if (k == 1 || k == 2) {
-      EXPECT_EQ(fields.mid(1), (QStringList{"", "", ""})) << "sample " << k;
-    } else {
-      EXPECT_NEAR(Number(fields[1]), 10.0, 0.02) << "sample " << k;
-      EXPECT_NEAR(Number(fields[2]), -5.0, 0.02) << "sample " << k;
-      EXPECT_NEAR(Number(fields[3]), 30.0, 0.02) << "sample " << k;
-    }
-  }
+  ExpectSampleLines(file, 5, [](int k) { return k == 1 || k == 2 ? 3 : 0; });
   EXPECT_TRUE(asked.empty());
   ExpectResponsive();
 }
@@ -277,15 +268,7 @@ TEST_F(FaultSurvival, SecondProgramIsRefusedAndTheFirstLosesNothing) {
   EXPECT_EQ(second.exitStatus(), QProcess::NormalExit);
   EXPECT_EQ(second.exitCode(), 0) << output.toStdString();
   EXPECT_TRUE(output.contains("[  PASSED  ] 1 test")) << output.toStdString();
-  const QStringList lines = FileLines(file);
-  ASSERT_EQ(lines.size(), 6 + 5) << lines.join("\n").toStdString();
-  for (int k = 0; k < 5; ++k) {
-    const QStringList fields = lines[6 + k].split('\t');
-    ASSERT_EQ(fields.size(), 4);
-    EXPECT_NEAR(Number(fields[1]), 10.0, 0.02) << "sample " << k;
-    EXPECT_NEAR(Number(fields[2]), -5.0, 0.02) << "sample " << k;
-    EXPECT_NEAR(Number(fields[3]), 30.0, 0.02) << "sample " << k;
-  }
+  ExpectSampleLines(file, 5, [](int) { return 0; });
   EXPECT_TRUE(asked.empty());
 }
 
@@ -328,18 +311,8 @@ TEST_F(FaultSurvival, GarbageOnTheBusDuringAcquisition) {
       bus->ClearFault(first);
     if (tick == ticks) Child<QPushButton>(AcquisitionFrame, "BoutStop")->click();
   }));
-  const QStringList lines = FileLines(file);
-  ASSERT_EQ(lines.size(), 6 + ticks) << lines.join("\n").toStdString();
-  for (int k = 0; k < ticks; ++k) {
-    const QStringList fields = lines[6 + k].split('\t');
-    ASSERT_EQ(fields.size(), 4);
-    if (k < ticks - 1)
-      EXPECT_EQ(fields[1], "") << "sample " << k;
-    else
-      EXPECT_NEAR(Number(fields[1]), 10.0, 0.02) << "the device behaves again";
-    EXPECT_NEAR(Number(fields[2]), -5.0, 0.02) << "sample " << k;
-    EXPECT_NEAR(Number(fields[3]), 30.0, 0.02) << "sample " << k;
-  }
+  // The last sample: the device behaves again.
+  ExpectSampleLines(file, ticks, [&](int k) { return k < ticks - 1 ? 1 : 0; });
   EXPECT_TRUE(asked.empty());
   ExpectResponsive();
 }
@@ -552,13 +525,11 @@ INSTANTIATE_TEST_SUITE_P(
                    setrlimit(RLIMIT_FSIZE, &limit);
                  },
                  5, TxtAcqCauseSizeLimit},
-        // Deleted after the second sample.
         FileCase{"DeletedMidRun", true,
                  [](const QString &dir, int tick) {
                    if (tick == 2) QFile::remove(dir + "/run.txt");
                  },
                  -1, TxtAcqCauseFileDeleted},
-        // Deleted after the second sample and put back after the third.
         FileCase{"DeletedAndPutBack", true,
                  [](const QString &dir, int tick) {
                    if (tick == 2) QFile::rename(dir + "/run.txt", dir + "/run.copy");

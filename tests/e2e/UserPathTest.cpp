@@ -31,21 +31,9 @@ double FilterOfRegisters(const nivsim::SimBus &bus, int sensor) {
 }
 
 TEST_F(UserPath, FirstStartToFinishedAcquisitionAndBack) {
-  nivsim::SensorAConfig a3;
-  a3.identifier = 3;
-  a3.serialNumber = "300003";
-  a3.angle = nivsim::AngleSource::constant(12.5);
-  const int pier = bus->AddSensorA(a3);
-  nivsim::SensorBConfig b5;
-  b5.identifier = 5;
-  b5.serialNumber = "50005";
-  b5.angle = nivsim::AngleSource::constant(-20.0);
-  bus->AddSensorB(b5);
-  nivsim::SensorAConfig a7;
-  a7.identifier = 7;
-  a7.serialNumber = "700007";
-  a7.angle = nivsim::AngleSource::constant(40.0);
-  const int deck = bus->AddSensorA(a7);
+  const int pier = bus->AddSensorA(Steady<nivsim::SensorAConfig>(3, "300003", 12.5));
+  bus->AddSensorB(Steady<nivsim::SensorBConfig>(5, "50005", -20.0));
+  const int deck = bus->AddSensorA(Steady<nivsim::SensorAConfig>(7, "700007", 40.0));
 
   // First start: the settings file is created with the defaults, and only
   // the way to the configuration is open.
