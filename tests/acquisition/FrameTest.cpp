@@ -316,9 +316,7 @@ TEST_F(AcquisitionRun, FileDeletedDuringTheRunIsNotCreatedAgain) {
   // Stopped, the frame keeps trying: the user makes the file again and the
   // three waiting lines go to it.
   frame.BoutStopClick();
-  QFile again(Path("acq.txt"));
-  ASSERT_TRUE(again.open(QIODevice::WriteOnly));
-  again.close();
+  ASSERT_TRUE(QFile(Path("acq.txt")).open(QIODevice::WriteOnly));
   EXPECT_TRUE(WaitUntil([&] { return frame.File().Waiting() == 0; }, 5000));
   EXPECT_EQ(Contents(Path("acq.txt")).count("\t12.50\r\n"), 3);
 }
