@@ -34,13 +34,11 @@ TEST_P(CommandLineTest, RefusesWithItsCodeAndAClearMessage) {
   nivsim::SensorAConfig a;
   a.identifier = 3;
   bus->AddSensorA(a);
+  const QString folder = QString::fromStdString(dir), url = QString::fromStdString(BrokerUrl());
   std::vector<std::string> args;
-  for (const std::string &arg : r.args) {
-    std::string a2 = arg;
-    for (std::size_t at; (at = a2.find("DIR")) != std::string::npos;) a2.replace(at, 3, dir);
-    for (std::size_t at; (at = a2.find("URL")) != std::string::npos;) a2.replace(at, 3, BrokerUrl());
-    args.push_back(a2);
-  }
+  for (const std::string &arg : r.args)
+    args.push_back(
+        QString::fromStdString(arg).replace("DIR", folder).replace("URL", url).toStdString());
   switch (r.ground) {
     case Ground::NoSettingsFile: ::unlink((dir + "/ruzazazo.cfg").c_str()); break;
     case Ground::ShortSettingsFile: std::ofstream(dir + "/ruzazazo.cfg") << "short"; break;
