@@ -145,10 +145,8 @@ void FillDisk(const QString &path, bool on) {
     filler.remove();
     return;
   }
-  while (filler.write(QByteArray(1024, 'x')) == 1024 && filler.flush()) {
-  }
-  while (filler.write("x", 1) == 1 && filler.flush()) {
-  }
+  while (filler.write(QByteArray(1024, 'x')) == 1024 && filler.flush()) continue;
+  while (filler.write("x", 1) == 1 && filler.flush()) continue;
 }
 // The size limit cuts the next line after `bytes` of it.
 template <int bytes>
