@@ -21,6 +21,7 @@
 #include <chrono>
 #include <fstream>
 #include <mutex>
+#include <set>
 #include <sstream>
 #include <string>
 #include <thread>
@@ -259,12 +260,10 @@ class RecordFixture : public SimFixture {
 // message (QoS 1 may deliver one twice after a reconnection) are dropped first.
 inline void ExpectFileReachedSubscriber(const std::vector<std::string> &lines, std::size_t n,
                                         const std::vector<Received> &received) {
+  std::set<std::pair<std::string, std::string>> seen;
   std::vector<Received> unique;
   for (const Received &r : received)
-    if (std::none_of(unique.begin(), unique.end(), [&r](const Received &u) {
-          return u.topic == r.topic && u.payload == r.payload;
-        }))
-      unique.push_back(r);
+    if (seen.insert({r.topic, r.payload}).second) unique.push_back(r);
   ASSERT_GT(lines.size(), n + 3);
   ASSERT_EQ(unique.size(), (lines.size() - n - 3) * n);
   for (std::size_t k = 0; k < unique.size(); ++k) {
