@@ -3,7 +3,6 @@
 // waiting and written in order once the file takes them again.
 #include <csignal>
 
-#include <sys/fsuid.h>
 #include <sys/mount.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
@@ -14,6 +13,7 @@
 #include <QFileInfo>
 
 #include "AcquisitionFixture.h"
+#include "AsUnprivileged.h"
 #include "FichierAcquisition.h"
 #include "UtilCapt.h"
 
@@ -184,7 +184,7 @@ class AcquisitionFileOutage : public AcquisitionFile, public ::testing::WithPara
   }
   void TearDown() override {
     setrlimit(RLIMIT_FSIZE, &savedLimit);
-    setfsuid(0);
+    nobody.reset();
     if (!mounted.isEmpty()) ::umount(QFile::encodeName(mounted).constData());
     AcquisitionFile::TearDown();
   }
@@ -201,13 +201,14 @@ class AcquisitionFileOutage : public AcquisitionFile, public ::testing::WithPara
     if (setting == Setting::AsNobody) {
       // Root writes whatever the permissions say.
       ::chmod(QFile::encodeName(Folder()).constData(), 0755);
-      if (::chown(name.constData(), Nobody, Nobody) != 0) return QString();
-      setfsuid(Nobody);
-      if (static_cast<uid_t>(setfsuid(Nobody)) != Nobody) return QString();
+      const uid_t n = AsUnprivileged::Nobody;
+      if (::chown(name.constData(), n, n) != 0) return QString();
+      nobody = std::make_unique<AsUnprivileged>();
+      if (!nobody->Active()) return QString();
     }
     return folder + "/acq.txt";
   }
-  static constexpr uid_t Nobody = 65534;
+  std::unique_ptr<AsUnprivileged> nobody;
   rlimit savedLimit{};
   QString mounted;
 };

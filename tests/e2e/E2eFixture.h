@@ -8,7 +8,6 @@
 
 #include <gtest/gtest.h>
 
-#include <sys/fsuid.h>
 #include <unistd.h>
 
 #include <clocale>
@@ -41,6 +40,7 @@
 #include <QTimer>
 
 #include "AfficheAngle.h"
+#include "AsUnprivileged.h"
 #include "CadreAcquisition.h"
 #include "DefCom72500.h"
 #include "DefCom72800.h"
@@ -98,23 +98,6 @@ Config Steady(uint8_t identifier, const char *serial, double angle) {
   c.angle = nivsim::AngleSource::constant(angle);
   return c;
 }
-
-// While it lives, this thread's file access is checked as user "nobody":
-// the tests run as root, which file permissions do not stop.
-class AsUnprivileged {
- public:
-  AsUnprivileged() {
-    m_old = setfsuid(Nobody);
-    m_active = static_cast<uid_t>(setfsuid(Nobody)) == Nobody;
-  }
-  ~AsUnprivileged() { setfsuid(static_cast<uid_t>(m_old)); }
-  bool Active() const { return m_active; }
-
- private:
-  static constexpr uid_t Nobody = 65534;
-  int m_old = 0;
-  bool m_active = false;
-};
 
 struct Asked {
   MessageKind kind;

@@ -6,7 +6,6 @@
 
 #include <gtest/gtest.h>
 
-#include <sys/fsuid.h>
 #include <unistd.h>
 
 #include <QByteArray>
@@ -18,6 +17,7 @@
 #include <memory>
 #include <vector>
 
+#include "AsUnprivileged.h"
 #include "Messages.h"
 #include "globales.h"
 
@@ -66,24 +66,6 @@ class ShellTest : public ::testing::Test {
  private:
   std::unique_ptr<QTemporaryDir> m_dir;
   QString m_oldDir;
-};
-
-// While it lives, file access of this thread is checked as user "nobody":
-// root bypasses file permissions, and the tests run as root in CI.
-// setfsuid changes the calling thread only and drops the file capabilities.
-class AsUnprivileged {
- public:
-  AsUnprivileged() {
-    m_old = setfsuid(Nobody);
-    m_active = static_cast<uid_t>(setfsuid(Nobody)) == Nobody;
-  }
-  ~AsUnprivileged() { setfsuid(m_old); }
-  bool Active() const { return m_active; }
-
- private:
-  static constexpr uid_t Nobody = 65534;
-  int m_old = 0;
-  bool m_active = false;
 };
 
 #endif
