@@ -188,14 +188,8 @@ TEST_F(FaultSurvival, PortHeldByAnotherProcess) {
 // sweep tries the port again at every address, so the sensors after the
 // gap are found, and it takes as long as a sweep over a live line does.
 TEST_F(FaultSurvival, SweepFindsTheSensorsAfterAnUnpluggedStretch) {
-  nivsim::SensorAConfig a;
-  a.identifier = 120;
-  a.serialNumber = "120120";
-  bus->AddSensorA(a);
-  nivsim::SensorBConfig b;
-  b.identifier = 200;
-  b.serialNumber = "20200";
-  bus->AddSensorB(b);
+  bus->AddSensorA(Steady<nivsim::SensorAConfig>(120, "120120", 0.0));
+  bus->AddSensorB(Steady<nivsim::SensorBConfig>(200, "20200", 0.0));
   Start();
   Configure([] {
     Child<QRadioButton>(Config(), "RadioEnvRS485")->click();
