@@ -77,10 +77,6 @@ TEST_F(PublisherTest, LogsInWithTheCredentialsFile) {
   }
 }
 
-}  // namespace
-
-namespace {
-
 // mqtts: a broker whose certificate the given authority signed is accepted;
 // one signed by another authority is not, and the message stays queued.
 TEST_F(PublisherTest, TlsTrustsOnlyTheGivenAuthority) {
