@@ -15,6 +15,7 @@
 #include <QRegularExpression>
 #include <QStatusBar>
 
+#include "CheminPort.h"
 #include "DiagnosticPort.h"
 #include "E2eFixture.h"
 #include "TextePort.h"
@@ -168,7 +169,7 @@ TEST_F(FaultSurvival, PortHeldByAnotherProcess) {
   ASSERT_GE(holder, 0);
   ASSERT_EQ(::flock(holder, LOCK_EX | LOCK_NB), 0);
 
-  const QString inUse = Langue(TxtPortInUse).arg(QString::fromStdString(bus->SlavePath()));
+  const QString inUse = Langue(TxtPortInUse).arg(QString::fromStdString(ComDevicePath(comNumber)));
   QMenu *reading = Child<QMenu>(FenetrePrincipale, "MenuAffiche");
   reading->actions()[2]->trigger();
   EXPECT_EQ(NextReading(Panel(0)), Langue(TxtErr));
@@ -248,7 +249,7 @@ TEST_F(FaultSurvival, PermissionDeniedIsNamed) {
       status = ScanStatus();
     });
   }
-  EXPECT_EQ(status, Langue(TxtPortAccessDenied).arg(QString::fromStdString(bus->SlavePath())));
+  EXPECT_EQ(status, Langue(TxtPortAccessDenied).arg(QString::fromStdString(ComDevicePath(comNumber))));
   EXPECT_TRUE(bus->HostBytes().empty()) << "nothing was sent";
 }
 
