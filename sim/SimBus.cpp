@@ -15,6 +15,7 @@
 #include <sched.h>
 #include <pty.h>
 #include <sys/prctl.h>
+#include <sys/stat.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -397,7 +398,20 @@ struct SimBus::Impl {
   unsigned long pollReturns = 0;
   std::condition_variable polled;
   std::string slavePath;
-  std::vector<int> pointedComs;  // the NIVELIX_COM<n> that name slavePath
+  std::vector<int> pointedComs;  // the NIVELIX_COM<n> that name comLink
+  // What the COM variables name: a link of this bus's own to the line, gone
+  // while the adapter is out, as a /dev/serial/by-id/ link is. Pointing them
+  // at /dev/pts/N itself would not do: once the line is closed the system
+  // gives N to the next pseudo-terminal made, often another test's running
+  // beside this one, and the program would open and lock that stranger's line.
+  std::string comFolder;  // private temporary folder holding the link; empty before PointCom
+  std::string comLink;
+  // Slave descriptors of the lines pulled out, held until the bus goes: a
+  // held slave keeps its number from being given to any new pseudo-terminal,
+  // so that a lock file the program keeps for the old device (by its real
+  // path) can never name another process's line. The host sees its hang-up
+  // all the same: that comes with the master's close.
+  std::vector<int> heldSlaves;
   bool unplugged = false;
   bool running = true;
   bool verbose = false;
@@ -464,9 +478,22 @@ struct SimBus::Impl {
 
   void CloseMaster() {
     if (master >= 0) close(master);
-    if (slave >= 0) close(slave);
+    if (slave >= 0) heldSlaves.push_back(slave);
     master = slave = -1;
     unplugged = true;
+    if (!comLink.empty()) unlink(comLink.c_str());
+  }
+
+  // The COM link, to the line as it is now (none while unplugged).
+  void PlaceComLink() {
+    if (comLink.empty() || unplugged) return;
+    unlink(comLink.c_str());
+    if (symlink(slavePath.c_str(), comLink.c_str()) != 0)
+      throw std::runtime_error("SimBus: cannot link " + comLink + " to " + slavePath);
+  }
+
+  void SetComVariables() const {
+    for (int n : pointedComs) setenv(("NIVELIX_COM" + std::to_string(n)).c_str(), comLink.c_str(), 1);
   }
 
   // Schedules an answer: the first byte one byte time after the turnaround,
@@ -730,6 +757,8 @@ SimBus::~SimBus() {
   impl_->Wake();
   impl_->thread.join();
   impl_->CloseMaster();
+  for (int fd : impl_->heldSlaves) close(fd);
+  if (!impl_->comFolder.empty()) rmdir(impl_->comFolder.c_str());
   close(impl_->wakeRead);
   close(impl_->wakeWrite);
 }
@@ -741,9 +770,20 @@ std::string SimBus::SlavePath() const {
 
 void SimBus::PointCom(int n) const {
   std::lock_guard<std::mutex> lock(impl_->mu);
-  setenv(("NIVELIX_COM" + std::to_string(n)).c_str(), impl_->slavePath.c_str(), 1);
+  if (impl_->comFolder.empty()) {
+    const char *tmp = std::getenv("TMPDIR");
+    std::string folder = std::string(tmp && *tmp ? tmp : "/tmp") + "/nivelix-simbus-XXXXXX";
+    if (mkdtemp(&folder[0]) == nullptr) throw std::runtime_error("SimBus: cannot make " + folder);
+    // Open to every user, as /dev/serial/by-id/ is: whether a user may use
+    // the port is the device's own permissions' business.
+    chmod(folder.c_str(), 0755);
+    impl_->comFolder = folder;
+    impl_->comLink = folder + "/tty";
+    impl_->PlaceComLink();
+  }
   auto &coms = impl_->pointedComs;
   if (std::find(coms.begin(), coms.end(), n) == coms.end()) coms.push_back(n);
+  setenv(("NIVELIX_COM" + std::to_string(n)).c_str(), impl_->comLink.c_str(), 1);
 }
 
 int SimBus::AddSensorA(const SensorAConfig &config) {
@@ -826,7 +866,8 @@ void SimBus::Replug() {
       s->doneAtMs = s->deadlineMs = s->loneByteMs = Never;
       s->applyAfterAnswer = false;
     }
-    for (int n : impl_->pointedComs) setenv(("NIVELIX_COM" + std::to_string(n)).c_str(), name.c_str(), 1);
+    impl_->PlaceComLink();
+    impl_->SetComVariables();
   }
   impl_->Wake();
 }

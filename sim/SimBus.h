@@ -134,10 +134,15 @@ class SimBus {
   SimBus(const SimBus &) = delete;
   SimBus &operator=(const SimBus &) = delete;
 
-  // Path of the slave side, for the link library to open.
+  // Path of the slave side (/dev/pts/N): the line itself, as it is now.
   std::string SlavePath() const;
 
-  // Sets NIVELIX_COM<n> to SlavePath() in this process's environment.
+  // Sets NIVELIX_COM<n> in this process's environment to the bus's COM
+  // link: a symbolic link to SlavePath() in a private temporary folder, made
+  // at the first PointCom and removed with the bus. Like an adapter's
+  // /dev/serial/by-id/ link it keeps its name across Replug and is gone
+  // while the adapter is out, so the program finds no device then. Throws
+  // std::runtime_error when the link cannot be made.
   void PointCom(int n) const;
 
   // Sensors, in the order added; the returned index names the sensor below.
@@ -172,15 +177,19 @@ class SimBus {
   // sensor's power off and on does. Family A sensors apply writes at once.
   void PowerCycle(int sensor);
 
-  // Closes the master side (and the simulator's own slave descriptor) now, as
-  // pulling out a USB adapter does: the host's reads see a hang-up, its writes fail.
+  // Closes the master side now, as pulling out a USB adapter does: the
+  // host's reads see a hang-up, its writes fail, and the COM link goes. The
+  // simulator keeps its own slave descriptor of the dead line until the bus
+  // is destroyed, so that its number is not given to another pseudo-terminal
+  // meanwhile.
   void Unplug();
   bool Unplugged() const;
 
   // Plugs the adapter back after Unplug (an unplugged bus is unplugged
   // first): a new pseudo-terminal, as a USB adapter comes back as a new
   // device while the old one is still held open, with its path in SlavePath()
-  // and in every NIVELIX_COM<n> that PointCom set. The sensors keep their
+  // and the COM link made again to it (every NIVELIX_COM<n> that PointCom
+  // set names the link again). The sensors keep their
   // registers; an exchange under way is forgotten. Throws std::runtime_error
   // when no pseudo-terminal can be had.
   void Replug();

@@ -44,7 +44,8 @@ const char *const Usage =
     "      --sensor b:7:noack\n"
     "  --link PATH        also make PATH a symbolic link to the device (a link\n"
     "                     left there by an ended simulator is replaced; one of a\n"
-    "                     simulator still running is refused; removed on exit)\n"
+    "                     simulator still running is refused; removed while\n"
+    "                     unplugged and on exit)\n"
     "  --turnaround MS    pause between a request and its answer (default 2)\n"
     "  --angle SOURCE     angle of every sensor in mRad: const:V (default 0),\n"
     "                     sine:OFFSET:AMPLITUDE:PERIOD_S, walk:START:STEP\n"
@@ -54,7 +55,8 @@ const char *const Usage =
     "Commands on standard input (when it is a terminal or a pipe):\n"
     "  power N            switch sensor N (its place in the --sensor list, from 1)\n"
     "                     off and on: a family B sensor applies written settings\n"
-    "  unplug             close the device as pulling out an adapter does\n"
+    "  unplug             close the device as pulling out an adapter does; the\n"
+    "                     --link goes, as an adapter's /dev/serial/by-id/ link does\n"
     "  replug             plug it back: a new device, its path printed on standard\n"
     "                     output and taken by the --link\n"
     "  quit               end\n";
@@ -246,6 +248,9 @@ bool RunCommand(const std::string &line, nivsim::SimBus &bus, Line &device) {
   if (word == "quit" || word == "exit") return false;
   if (word == "unplug") {
     bus.Unplug();
+    // A link left to the closed device would name whatever pseudo-terminal
+    // the system makes next under its number, often another program's.
+    if (!device.link.empty()) RemoveLink(device.link, device.path);
     std::cerr << "nivelix-sim: unplugged\n";
   } else if (word == "replug") {
     bus.Replug();

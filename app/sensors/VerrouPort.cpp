@@ -118,14 +118,17 @@ std::string TVerrouPort::FichierVerrou(const std::string &devicePath) {
 ResultatVerrou TVerrouPort::Prendre(int portNumber) {
   ResultatVerrou result;
   const std::string path = ComDevicePath(portNumber);
+  const std::string key = RealPath(path);
   // The same configured device keeps its lock even while it does not
   // resolve (a /dev/serial/by-id/ link of an adapter pulled out): letting go
   // then would hand the port to another program until the adapter is back.
-  if (m_fd >= 0 && path == m_chemin) {
+  // Once the link is back on another device (ttyUSB0 came back as ttyUSB1),
+  // the lock moves there: the old key would guard nothing of ours, and
+  // would refuse a program whose own adapter now has that name.
+  if (m_fd >= 0 && path == m_chemin && (key.empty() || key == m_cle)) {
     result.Etat = EtatVerrou::Pris;
     return result;
   }
-  const std::string key = RealPath(path);
   if (key.empty()) {
     // Nothing to own: no program can use a device that is not there, and
     // the first to use it once it appears takes it.

@@ -46,7 +46,8 @@ class TVerrouPort {
   TVerrouPort &operator=(const TVerrouPort &) = delete;
 
   // Takes the lock of COM<portNumber>. Holding it already for that device
-  // (or that configured path, while it does not resolve) costs nothing;
+  // (or that configured path, while it does not resolve) costs nothing; a
+  // configured path that resolves again, to another device, moves the lock;
   // holding another port's lock releases that one first, so the object holds
   // at most one port. A refusal holds nothing.
   ResultatVerrou Prendre(int portNumber);

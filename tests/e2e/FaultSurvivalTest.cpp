@@ -14,6 +14,7 @@
 #include <QRegularExpression>
 #include <QStatusBar>
 
+#include "CheminPort.h"
 #include "DiagnosticPort.h"
 #include "E2eFixture.h"
 #include "TextePort.h"
@@ -159,7 +160,7 @@ TEST_F(FaultSurvival, PortHeldByAnotherProcess) {
   ASSERT_GE(holder, 0);
   ASSERT_EQ(::flock(holder, LOCK_EX | LOCK_NB), 0);
 
-  const QString inUse = Langue(TxtPortInUse).arg(QString::fromStdString(bus->SlavePath()));
+  const QString inUse = Langue(TxtPortInUse).arg(QString::fromStdString(ComDevicePath(comNumber)));
   QMenu *reading = Child<QMenu>(FenetrePrincipale, "MenuAffiche");
   reading->actions()[2]->trigger();
   EXPECT_EQ(NextReading(Panel(0)), Langue(TxtErr));
@@ -233,7 +234,7 @@ TEST_F(FaultSurvival, PermissionDeniedIsNamed) {
       status = ScanStatus();
     });
   }
-  EXPECT_EQ(status, Langue(TxtPortAccessDenied).arg(QString::fromStdString(bus->SlavePath())));
+  EXPECT_EQ(status, Langue(TxtPortAccessDenied).arg(QString::fromStdString(ComDevicePath(comNumber))));
   EXPECT_TRUE(bus->HostBytes().empty()) << "nothing was sent";
 }
 

@@ -4,6 +4,7 @@
 #include <QFileInfo>
 #include <QRegularExpression>
 
+#include "CheminPort.h"
 #include "E2eFixture.h"
 #include "UtilCapt.h"
 
@@ -47,8 +48,8 @@ TEST_F(UserPath, FirstStartToFinishedAcquisitionAndBack) {
 
   // Configuration: RS485 and "mm/m", Apply.
   Configure([&] {
-    EXPECT_EQ(Child<QLabel>(Config(), "LabelPortDevice")->text(),
-              Langue(TxtPortDevice).arg(QString::fromStdString(bus->SlavePath())));
+    EXPECT_EQ(Child<QLabel>(Config(), "LabelPortDevice")->toolTip(),  // the whole text
+              Langue(TxtPortDevice).arg(QString::fromStdString(ComDevicePath(comNumber))));
     Child<QRadioButton>(Config(), "RadioEnvRS485")->click();
     auto *units = Child<QComboBox>(Config(), "ComboUnites");
     EXPECT_EQ(units->itemText(3), "mm/m");

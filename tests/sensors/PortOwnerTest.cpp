@@ -66,6 +66,19 @@ TEST_F(PortOwnerTest, TheLockOutlivesTheLinkOfAnAdapterPulledOut) {
   EXPECT_EQ(another.Prendre(Com).Etat, EtatVerrou::TenuAilleurs);
 }
 
+// Plugged back, the adapter is a new device behind the same link (the
+// simulator's COM path is one): the lock goes with it.
+TEST_F(PortOwnerTest, TheLockFollowsTheLinkToTheAdapterPluggedBack) {
+  TVerrouPort program, another;
+  ASSERT_EQ(program.Prendre(Com).Etat, EtatVerrou::Pris);
+  bus.Unplug();
+  EXPECT_EQ(program.Prendre(Com).Etat, EtatVerrou::Pris);
+  bus.Replug();
+  EXPECT_EQ(program.Prendre(Com).Etat, EtatVerrou::Pris);
+  EXPECT_EQ(program.Peripherique(), bus.SlavePath());
+  EXPECT_EQ(another.Prendre(Com).Etat, EtatVerrou::TenuAilleurs);
+}
+
 // Taking another port lets the first one go.
 TEST_F(PortOwnerTest, TakingAnotherPortFreesTheFirst) {
   nivsim::SimBus other;

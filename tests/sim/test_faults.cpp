@@ -125,13 +125,19 @@ TEST_F(Faults, UnplugNowAndClosingAndReopeningBeforeIt) {
   EXPECT_FALSE(host->Write({0x05}));
   EXPECT_EQ(errno, EIO);
 
-  // Plugged back: a new device, named in SlavePath and in the COM variable,
-  // with the sensor as it was.
+  // Out, the COM path names nothing (no other line that took the number);
+  // plugged back, a new device, named in SlavePath and reached through the
+  // same COM path, with the sensor as it was.
+  const std::string com = std::getenv("NIVELIX_COM5");
+  EXPECT_EQ(::realpath(com.c_str(), nullptr), nullptr);
   const std::string oldPath = bus->SlavePath();
   bus->Replug();
   EXPECT_FALSE(bus->Unplugged());
   EXPECT_NE(bus->SlavePath(), oldPath);
-  EXPECT_EQ(std::string(std::getenv("NIVELIX_COM5")), bus->SlavePath());
+  EXPECT_EQ(std::string(std::getenv("NIVELIX_COM5")), com);
+  std::unique_ptr<char, decltype(&std::free)> line(::realpath(com.c_str(), nullptr), &std::free);
+  ASSERT_NE(line, nullptr);
+  EXPECT_EQ(std::string(line.get()), bus->SlavePath());
   host = std::make_unique<HostSide>(bus->SlavePath());
   EXPECT_EQ(host->Exchange(0x05, ReadId, 8), GoodAnswer);
 }

@@ -146,7 +146,8 @@ TEST(NivelixSim, PrintsItsDeviceAnswersAndCleansUpItsLink) {
   // Pulled out and plugged back: a new device, printed, and the link follows it.
   sim.Say("unplug\nreplug\n");
   const std::string replugged = sim.FirstLine();
-  ASSERT_FALSE(replugged.empty());  // the old number may come back: nobody holds it
+  ASSERT_FALSE(replugged.empty());
+  EXPECT_NE(replugged, path) << "the old line keeps its number while the simulator runs";
   char now[PATH_MAX] = {};
   ASSERT_GT(readlink(link.c_str(), now, sizeof now - 1), 0);
   EXPECT_EQ(replugged, now);
