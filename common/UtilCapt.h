@@ -91,6 +91,14 @@ std::string LocalizeDecimal(const std::string &text);
 // nearest subnormal).
 bool TextToReal(const std::string &text, double &value);
 
+// ---- Time spans --------------------------------------------------------------
+
+// The spans an acquisition's period and duration are counted in, in seconds;
+// shared by the acquisition dialog, the file writer and the recorder.
+constexpr int64_t SecondsPerMinute = 60;
+constexpr int64_t SecondsPerHour = 3600;
+constexpr int64_t SecondsPerDay = 86400;
+
 // ---- Angles ------------------------------------------------------------------
 
 enum AngleUnitIndex { UnitMRad = 0, UnitDeg = 1, UnitPercent = 2, UnitMmPerM = 3 };

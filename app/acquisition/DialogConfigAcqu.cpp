@@ -18,14 +18,12 @@
 #include <QVBoxLayout>
 
 #include "Messages.h"
+#include "UtilCapt.h"
 #include "globales.h"
 #include "langue.h"
 
 namespace {
 
-constexpr int64_t SecondsPerMinute = 60;
-constexpr int64_t SecondsPerHour = 3600;
-constexpr int64_t SecondsPerDay = 86400;
 
 // The values FormShow puts in the boxes.
 constexpr int32_t ShownPeriod = 5;

@@ -39,7 +39,6 @@ QByteArray SensorName(const TCapteur &sensor) {
   return Raw(sensor.Data.Reference) + " - " + QByteArray::number(sensor.Data.SerialNumber);
 }
 
-constexpr int64_t SecondsPerDay = 86400;
 // At most this many bytes of waiting lines go in one write.
 constexpr qsizetype BatchBytes = 64 * 1024;
 

@@ -4,11 +4,10 @@
 #include <cctype>
 #include <climits>
 
+#include "UtilCapt.h"
+
 namespace {
 
-constexpr int64_t SecondsPerMinute = 60;
-constexpr int64_t SecondsPerHour = 3600;
-constexpr int64_t SecondsPerDay = 86400;
 constexpr int DefaultMqttPort = 1883;
 constexpr int DefaultMqttsPort = 8883;
 constexpr int FirstAddress = 1;

@@ -28,7 +28,6 @@
 
 namespace {
 
-constexpr int64_t SecondsPerDay = 86400;
 // After the last line, how long the run waits for the broker to take the
 // messages still queued before it gives up on them (the file has them).
 constexpr int DrainMs = 10000;
