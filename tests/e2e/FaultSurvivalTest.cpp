@@ -478,15 +478,22 @@ TEST_P(AcquisitionFileFault, ReportedAndLinesKept) {
   EXPECT_TRUE(statuses.join('\n').contains(cause)) << statuses.join('\n').toStdString();
   if (c.linesKept < 0) {
     EXPECT_FALSE(QFileInfo::exists(real)) << "a deleted file is not made again behind the user's back";
-    // The last tick's box is posted: it opens once the tick is over.
-    WaitUntil([&] { return AskedWith(TxtAcqWriteProblem) >= 3; }, 5000);
-    EXPECT_EQ(AskedWith(TxtAcqWriteProblem), 3) << "one box per sample that could not be written";
+    // Stop offers the waiting lines once the tick is over; this answer
+    // (none) keeps them, and the frame goes on trying the file.
+    EXPECT_TRUE(WaitUntil([&] { return AskedWith(TxtAcqOfferEnded) == 1; }, 5000));
+    EXPECT_EQ(AskedWith(TxtAcqWriteProblem), 1) << "one box for the trouble, not one per sample";
     EXPECT_EQ(statuses.last(), Langue(TxtAcqStatusWaiting).arg(target, Langue(c.cause)).arg(3))
         << "what waits after the run is said";
+    // The frame discarded by the next activity: the lines are offered again
+    // and, not saved, the status says they are gone instead of counting them.
     ExpectResponsive();
+    EXPECT_EQ(AskedWith(TxtAcqOfferDiscard), 1);
+    EXPECT_EQ(statuses.last(), Langue(TxtAcqStatusDiscarded).arg(3).arg(target));
+    EXPECT_NE(FenetrePrincipale->statusBar()->currentMessage(),
+              Langue(TxtAcqStatusWaiting).arg(target, Langue(c.cause)).arg(3));
     return;
   }
-  EXPECT_EQ(statuses.last(), Langue(TxtAcqStatusCaughtUp).arg(target).arg(1));
+  EXPECT_EQ(statuses.last(), Langue(TxtAcqStatusCaughtUpOne).arg(target));
   const QStringList lines = FileLines(real);
   EXPECT_EQ(lines.size(), 6 + c.linesKept) << lines.join("\n").toStdString();
   for (int k = 6; k < lines.size(); ++k)
