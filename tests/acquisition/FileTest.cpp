@@ -95,6 +95,9 @@ TEST_F(AcquisitionFile, WriteFailuresAreNamedAndNothingIsCreated) {
       {false, "/dev/full", WriteCause::DiskFull},
       {false, Path("gone.txt"), WriteCause::FileDeleted},
       {false, Path("missing/gone.txt"), WriteCause::FolderMissing},
+      // A folder given as the file is named a folder.
+      {true, Folder(), WriteCause::Folder},
+      {false, Folder(), WriteCause::Folder},
   };
   for (const auto &row : rows) {
     const WriteResult r = row.create ? file.Create(row.path, line) : file.Append(row.path, line);

@@ -288,16 +288,19 @@ TEST_F(AcquisitionRun, PrintedChartWordsLieOnThePageAtScreenSize) {
 
 TEST_F(AcquisitionRun, HeaderFailuresLeaveNoRun) {
   AddDeadSensor(523.599);
-  for (const QString &path : {Path("nofolder/acq.txt"), QString("/dev/full")}) {
+  QString frameStatus;
+  for (const QString &path : {Path("nofolder/acq.txt"), QString("/dev/full"), Folder()}) {
     messages.clear();
     Type(dialog, "EditEnregistre", path);
     TFrameAcquisition frame(&parent, &dialog);
     EXPECT_TRUE(frame.WriteHeader()) << path.toStdString();
+    frameStatus = frame.StatusText();
     EXPECT_FALSE(frame.Running());
     ASSERT_EQ(messages.size(), 1u);
     EXPECT_EQ(messages[0].first, MessageKind::Error);
     EXPECT_EQ(messages[0].second, "Problems when writing acquisition");
   }
+  EXPECT_EQ(frameStatus, Langue(TxtAcqStatusHeader).arg(QDir::toNativeSeparators(Folder()), "a folder, not a file"));
   EXPECT_FALSE(QDir(Path("nofolder")).exists());
 }
 
