@@ -5,7 +5,7 @@
 #include <limits>
 
 #include <QDir>
-#include <QFileDialog>
+#include <QFileInfo>
 #include <QHBoxLayout>
 #include <QListWidget>
 #include <QMainWindow>
@@ -38,6 +38,9 @@
 namespace {
 
 constexpr int TimerIntervalMs = 1000;
+// A box of this frame that waits for another window's box looks again after
+// this long.
+constexpr int BoxWaitMs = 200;
 constexpr int LeftPanelWidth = 145;
 constexpr int CommentHeight = 79;
 constexpr int SplitterWidth = 3;
@@ -146,6 +149,11 @@ TFrameAcquisition::TFrameAcquisition(QWidget *parent, const TConfigAcquisition *
 
 TFrameAcquisition::~TFrameAcquisition() {
   if (parentWidget()) parentWidget()->removeEventFilter(this);
+  // A count of waiting lines goes with the lines: the status bar never
+  // counts lines that are no longer kept anywhere.
+  if (m_statusCountsWaiting)
+    if (auto *main = qobject_cast<QMainWindow *>(window()))
+      if (main->statusBar()->currentMessage() == m_statusText) main->statusBar()->clearMessage();
 }
 
 void TFrameAcquisition::CreateControls() {
@@ -318,26 +326,121 @@ QString TFrameAcquisition::Title() const { return m_title->text(); }
 
 // ---- The file ----------------------------------------------------------------
 
-void TFrameAcquisition::ReportWriteProblem() {
-  // The box is opened once this tick's work is done, from the event loop:
-  // a box opened inside the timer's slot would hold the timer until it is
-  // closed, and an unattended night would lose every sample after it. At
-  // most one box is open or on its way at a time; a tick that fails while
-  // one is shown says so in the status bar only.
-  if (m_boxPosted || MessageShowing()) return;
-  m_boxPosted = true;
-  QMetaObject::invokeMethod(
-      this,
-      [this] {
-        QPointer<TFrameAcquisition> self(this);
-        ShowMessage(MessageKind::Error, Langue(TxtAcqWriteProblem), QMessageBox::Ok, this);
-        if (self) m_boxPosted = false;
-      },
-      Qt::QueuedConnection);
+void TFrameAcquisition::ReportWriteProblem(WriteCause cause) {
+  // One box for a trouble: a disk that stays full is said once, not at every
+  // sample, and Stop stays within reach. The status bar goes on saying what
+  // happens.
+  if (cause == m_boxCause) return;
+  m_boxCause = cause;
+  m_writeBoxPending = true;
+  PostPendingBox();
 }
 
-void TFrameAcquisition::ShowStatus(const QString &text) {
+void TFrameAcquisition::PostPendingBox() {
+  // The box is opened once this tick's work is done, from the event loop:
+  // a box opened inside the timer's slot would hold the timer until it is
+  // closed, and an unattended night would lose every sample after it.
+  QMetaObject::invokeMethod(this, [this] { ShowPendingBox(); }, Qt::QueuedConnection);
+}
+
+void TFrameAcquisition::ShowPendingBox() {
+  if (m_boxOpen) return;  // asked again when it closes
+  if (MessageShowing()) {
+    // Another window's box: boxes never stack, this one waits for it.
+    QTimer::singleShot(BoxWaitMs, this, [this] { ShowPendingBox(); });
+    return;
+  }
+  QPointer<TFrameAcquisition> self(this);
+  m_boxOpen = true;
+  if (m_offerPending) {
+    // The offer names the trouble: no write-failure box before it.
+    m_offerPending = false;
+    m_writeBoxPending = false;
+    OfferWaitingLines(false);
+  } else if (m_writeBoxPending) {
+    m_writeBoxPending = false;
+    ShowMessage(MessageKind::Error, Langue(TxtAcqWriteProblem), QMessageBox::Ok, this);
+  }
+  if (!self) return;
+  m_boxOpen = false;
+  if (m_offerPending || m_writeBoxPending) ShowPendingBox();
+}
+
+QString TFrameAcquisition::Counted(LangueId one, LangueId many, int64_t lines) {
+  return lines == 1 ? Langue(one) : Langue(many).arg(lines);
+}
+
+void TFrameAcquisition::OfferWaitingLines(bool discarding) {
+  QMessageBox::StandardButtons buttons = QMessageBox::Save | QMessageBox::Discard;
+  if (!discarding) buttons |= QMessageBox::Retry;
+  while (m_file.Waiting() > 0) {
+    const QString text =
+        discarding ? Counted(TxtAcqOfferDiscardOne, TxtAcqOfferDiscard, m_file.Waiting())
+                   : Counted(TxtAcqOfferEndedOne, TxtAcqOfferEnded, m_file.Waiting());
+    QPointer<TFrameAcquisition> self(this);
+    const QMessageBox::StandardButton answer =
+        ShowMessage(MessageKind::Warning, text.arg(ShownPath(), WriteCauseText(m_cause)), buttons, this);
+    if (!self) return;
+    // The retries go on under the box: what waited may be written by now.
+    if (m_file.Waiting() == 0) return;
+    if (answer == QMessageBox::Save) {
+      if (SaveWaitingLines()) return;
+      continue;
+    }
+    // Kept, they go on waiting and the frame goes on trying them every
+    // second; they are offered again when the frame is discarded. A box
+    // closed without an answer keeps them too, but the frame about to go has
+    // nothing to keep them in: only Save and Discard can close that box.
+    if (!discarding && answer != QMessageBox::Discard) return;
+    DiscardWaitingLines();
+    return;
+  }
+}
+
+bool TFrameAcquisition::SaveWaitingLines() {
+  const QFileInfo file(FilePath());
+  // The file's own folder when it is still there, where the user may put
+  // the file back; the working folder otherwise.
+  const QDir folder = file.absoluteDir().exists() ? file.absoluteDir() : QDir::current();
+  const QString path = AskSaveFileName(Langue(TxtAcqSaveTitle), folder.filePath(file.fileName()),
+                                       Langue(TxtAcqTxtFilter) + ";;" + Langue(TxtAcqAllFilter), this);
+  if (path.isEmpty()) return false;
+  // The header and every waiting line in one write: the file holds all of
+  // them or, cut back, none.
+  TFichierAcquisition saved;
+  const WriteResult result = saved.Create(path, m_header + m_file.WaitingText());
+  if (result.Failed()) {
+    ShowMessage(MessageKind::Error,
+                Langue(TxtAcqSaveProblem).arg(QDir::toNativeSeparators(path), WriteCauseText(result.cause)),
+                QMessageBox::Ok, this);
+    return false;
+  }
+  const int64_t lines = m_file.Waiting();
+  m_file.ForgetWaiting();
+  m_retryTimer->stop();
+  ShowStatus(Counted(TxtAcqStatusSavedOne, TxtAcqStatusSaved, lines).arg(QDir::toNativeSeparators(path)));
+  return true;
+}
+
+void TFrameAcquisition::DiscardWaitingLines() {
+  const int64_t lines = m_file.Waiting();
+  m_file.ForgetWaiting();
+  m_retryTimer->stop();
+  ShowStatus(Counted(TxtAcqStatusDiscardedOne, TxtAcqStatusDiscarded, lines).arg(ShownPath()));
+}
+
+void TFrameAcquisition::SettleWaitingLines() {
+  m_timer->stop();
+  m_offerPending = false;
+  m_writeBoxPending = false;
+  if (m_file.Waiting() > 0) WriteWaitingLines();
+  if (m_file.Waiting() > 0) OfferWaitingLines(true);
+  m_retryTimer->stop();
+}
+
+void TFrameAcquisition::ShowStatus(const QString &text, bool countsWaiting) {
   m_statusText = text;
+  m_statusCountsWaiting = countsWaiting;
   // The main window's status bar, reached through the widget tree: the
   // frame knows no more of the window that holds it.
   if (auto *main = qobject_cast<QMainWindow *>(window())) main->statusBar()->showMessage(text);
@@ -347,21 +450,27 @@ QString TFrameAcquisition::ShownPath() const { return QDir::toNativeSeparators(F
 
 void TFrameAcquisition::ShowWriteStatus(const WriteResult &result, int64_t caughtUp) {
   QString text;
-  if (result.Failed())
-    text = Langue(TxtAcqStatusWaiting)
-               .arg(ShownPath(), WriteCauseText(result.cause))
-               .arg(result.linesWaiting);
-  else if (caughtUp > 0)
-    text = Langue(TxtAcqStatusCaughtUp).arg(ShownPath()).arg(caughtUp);
-  else
+  if (result.Failed()) {
+    const int64_t n = result.linesWaiting;
+    text = n == 1 ? Langue(TxtAcqStatusWaitingOne).arg(ShownPath(), WriteCauseText(result.cause))
+                  : Langue(TxtAcqStatusWaiting).arg(ShownPath(), WriteCauseText(result.cause)).arg(n);
+  } else if (caughtUp > 0) {
+    text = caughtUp == 1 ? Langue(TxtAcqStatusCaughtUpOne).arg(ShownPath())
+                         : Langue(TxtAcqStatusCaughtUp).arg(ShownPath()).arg(caughtUp);
+  } else {
     return;
-  if (result.linesDropped > 0) text = Langue(TxtAcqStatusDropped).arg(text).arg(result.linesDropped);
-  ShowStatus(text);
+  }
+  if (result.linesDropped == 1)
+    text = Langue(TxtAcqStatusDroppedOne).arg(text);
+  else if (result.linesDropped > 1)
+    text = Langue(TxtAcqStatusDropped).arg(text).arg(result.linesDropped);
+  ShowStatus(text, result.Failed());
 }
 
 bool TFrameAcquisition::WriteHeader() {
   m_file.SetWaitingLimit(TFichierAcquisition::DayOfLines(PeriodSeconds()));
-  const WriteResult result = m_file.Create(FilePath(), HeaderText(Sensors(), m_unit));
+  m_header = HeaderText(Sensors(), m_unit);
+  const WriteResult result = m_file.Create(FilePath(), m_header);
   if (result.Failed()) {
     ShowStatus(Langue(TxtAcqStatusHeader).arg(ShownPath(), WriteCauseText(result.cause)));
     // Not inside a tick: the run has not started, and the caller discards
@@ -370,6 +479,7 @@ bool TFrameAcquisition::WriteHeader() {
     return true;
   }
   m_troubled = false;
+  m_boxCause = WriteCause::None;
   // What an earlier run left in the status bar is not about this file.
   ShowStatus(QString());
   // The run starts only now, so no sample falls due while the header may
@@ -388,12 +498,15 @@ bool TFrameAcquisition::WriteSample(const std::vector<double> &values) {
       m_file.Append(FilePath(), SampleLine(now, Settings.DateFormat, m_unit, Sensors(), values));
   if (result.Failed()) {
     m_troubled = true;
+    m_cause = result.cause;
     ShowWriteStatus(result, 0);
-    ReportWriteProblem();
+    ReportWriteProblem(result.cause);
     return true;
   }
   if (m_troubled) {
+    // The trouble is over: the next one is said again.
     m_troubled = false;
+    m_boxCause = WriteCause::None;
     ShowWriteStatus(result, waitingBefore);
   }
   return false;
@@ -440,25 +553,37 @@ void TFrameAcquisition::ShowPortTrouble(const TCapteur *sensor) {
 }
 
 void TFrameAcquisition::EndRun() {
+  if (m_ended) return;
+  m_ended = true;
   m_timer->stop();
-  // Lines still waiting are not given up with the run: they are tried again
-  // every second while the frame is on screen, and the status bar keeps
-  // saying how many wait.
-  if (m_file.Waiting() > 0) {
-    WriteWaitingLines();
-    if (m_file.Waiting() > 0) m_retryTimer->start();
-  }
   m_title->setText(Langue(TxtAcqFinished));
   AnnounceText(m_graphique, m_title->text());
   m_graphique->replot(QCustomPlot::rpQueuedReplot);
   emit AcquisitionEnded();
+  // Lines still waiting are not given up with the run, nor silently: they
+  // are tried once more, then the user is asked what becomes of them.
+  if (m_file.Waiting() > 0) WriteWaitingLines();
+  if (m_file.Waiting() > 0) {
+    m_retryTimer->start();
+    m_offerPending = true;
+    PostPendingBox();
+  }
 }
 
 void TFrameAcquisition::WriteWaitingLines() {
   const int64_t waiting = m_file.Waiting();
+  if (waiting == 0) {
+    m_retryTimer->stop();
+    return;
+  }
   const WriteResult result = m_file.Flush(FilePath());
+  if (result.Failed()) m_cause = result.cause;
   ShowWriteStatus(result, waiting);
-  if (!result.Failed()) m_retryTimer->stop();
+  if (!result.Failed()) {
+    m_retryTimer->stop();
+    m_troubled = false;
+    m_boxCause = WriteCause::None;
+  }
 }
 
 void TFrameAcquisition::BoutStopClick() { EndRun(); }
@@ -599,8 +724,7 @@ void TFrameAcquisition::BoutImprimeClick() {
       return;
     const QFileInfo file(FilePath());
     const QString proposed = QDir(file.absolutePath()).filePath(file.completeBaseName() + ".pdf");
-    const QString path = QFileDialog::getSaveFileName(this, Langue(TxtAcqPdfTitle), proposed,
-                                                      Langue(TxtAcqPdfFilter));
+    const QString path = AskSaveFileName(Langue(TxtAcqPdfTitle), proposed, Langue(TxtAcqPdfFilter), this);
     if (path.isEmpty()) return;
     if (!SaveChartPdf(path)) ShowMessage(MessageKind::Error, Langue(TxtAcqPdfProblem), QMessageBox::Ok, this);
     return;

@@ -19,6 +19,7 @@
 #include <QFrame>
 
 #include "FichierAcquisition.h"
+#include "langue.h"
 
 class TCapteur;
 
@@ -52,9 +53,16 @@ class TFrameAcquisition : public QFrame {
   bool WriteHeader();
   // Appends the line of one sample (values in mRad, FailedReadingMRad for a
   // failed reading), after the lines still waiting. False on success, true on
-  // failure: the line waits, the status bar names the file, the cause and
-  // the lines waiting, and the message box is posted unless one is open.
+  // failure: the line waits and the status bar names the file, the cause and
+  // the lines waiting. The message box is shown once for a trouble: again
+  // only when its cause changes, or when a line went to the file since.
   bool WriteSample(const std::vector<double> &values);
+
+  // The frame is about to be discarded (another activity, Quit): ends the
+  // run if it still goes and, when lines still wait for the file after one
+  // more try, offers to save them after the header in a file the user
+  // chooses, or to discard them. Returns when no line waits any more.
+  void SettleWaitingLines();
 
   // One tick of the one-second timer. Public so that tests can drive a run
   // without waiting real seconds.
@@ -109,8 +117,22 @@ class TFrameAcquisition : public QFrame {
   void CreateChart();
   void ConnectControls();
   void EndRun();
-  void ReportWriteProblem();
-  void ShowStatus(const QString &text);
+  // Posts the write-failure box for cause unless this trouble was shown.
+  void ReportWriteProblem(WriteCause cause);
+  // Shows the box that waits (the offer first, then the write failure), from
+  // the event loop and never over another box.
+  void PostPendingBox();
+  void ShowPendingBox();
+  // Asks what becomes of the lines waiting, until none waits or the user
+  // keeps them (not when discarding: then they are saved or discarded).
+  void OfferWaitingLines(bool discarding);
+  // Writes the header and the waiting lines to a file the user chooses.
+  // True when they are there; false when cancelled or refused (said).
+  bool SaveWaitingLines();
+  void DiscardWaitingLines();
+  // The count of lines in the text of many, or the text of one for 1.
+  static QString Counted(LangueId one, LangueId many, int64_t lines);
+  void ShowStatus(const QString &text, bool countsWaiting = false);
   // The status after a write: the trouble, or caughtUp lines that had waited
   // and are now written; the lines that could not be kept.
   void ShowWriteStatus(const WriteResult &result, int64_t caughtUp);
@@ -142,8 +164,19 @@ class TFrameAcquisition : public QFrame {
   TFichierAcquisition m_file;
   // A write has failed and no line has gone to the file since.
   bool m_troubled = false;
-  // The write-failure box is open or posted.
-  bool m_boxPosted = false;
+  // The cause of the last refusal, and the one the write-failure box was
+  // shown (or posted) for during this trouble (None: not shown yet).
+  WriteCause m_cause = WriteCause::None;
+  WriteCause m_boxCause = WriteCause::None;
+  // Boxes waiting to be shown, and whether one of this frame's is open.
+  bool m_writeBoxPending = false;
+  bool m_offerPending = false;
+  bool m_boxOpen = false;
+  bool m_ended = false;
+  // The header as written, for the lines saved in another file.
+  QByteArray m_header;
+  // The status text counts lines waiting: it goes with the frame.
+  bool m_statusCountsWaiting = false;
   QString m_statusText;
   std::function<QDateTime()> m_clock;
   // Right-button scrolling: where it started and the range then.

@@ -63,6 +63,8 @@ WriteCause CauseOf(int error, const QString &path) {
       return WriteCause::NoPermission;
     case ESTALE:
       return WriteCause::FileDeleted;
+    case EISDIR:
+      return WriteCause::Folder;
     case ENOENT:
     case ENOTDIR:
       if (path.isEmpty()) return WriteCause::FileDeleted;
@@ -160,6 +162,7 @@ QString WriteCauseText(WriteCause cause) {
     case WriteCause::FolderMissing: return Langue(TxtAcqCauseFolderMissing);
     case WriteCause::NoPermission: return Langue(TxtAcqCauseNoPermission);
     case WriteCause::SizeLimit: return Langue(TxtAcqCauseSizeLimit);
+    case WriteCause::Folder: return Langue(TxtAcqCauseFolder);
     case WriteCause::OtherError: break;
   }
   return Langue(TxtAcqCauseOther);
@@ -167,6 +170,12 @@ QString WriteCauseText(WriteCause cause) {
 
 int64_t TFichierAcquisition::DayOfLines(int32_t periodSeconds) {
   return std::max<int64_t>(1, SecondsPerDay / std::max<int32_t>(1, periodSeconds));
+}
+
+QByteArray TFichierAcquisition::WaitingText() const {
+  QByteArray all;
+  for (const QByteArray &line : m_waiting) all += line;
+  return all;
 }
 
 WriteResult TFichierAcquisition::Finish(WriteResult r) const {

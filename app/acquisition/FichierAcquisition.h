@@ -51,7 +51,16 @@ QByteArray SampleLine(const QDateTime &when, int dateFormat, int unit, const Tli
                       const std::vector<double> &values);
 
 // Why the system refused the file; None when every line went to it.
-enum class WriteCause { None, DiskFull, FileDeleted, FolderMissing, NoPermission, SizeLimit, OtherError };
+enum class WriteCause {
+  None,
+  DiskFull,
+  FileDeleted,
+  FolderMissing,
+  NoPermission,
+  SizeLimit,
+  Folder,  // the path names a folder, not a file
+  OtherError,
+};
 
 // The short name of a cause for the user ("disk full"...), from the string
 // table; empty for None.
@@ -96,6 +105,10 @@ class TFichierAcquisition {
   WriteResult Flush(const QString &path);
 
   int64_t Waiting() const { return static_cast<int64_t>(m_waiting.size()); }
+  // The lines waiting, in order, as the bytes they would add to the file.
+  QByteArray WaitingText() const;
+  // Forgets the lines waiting: the user saved them elsewhere or gave them up.
+  void ForgetWaiting() { m_waiting.clear(); }
   int64_t Dropped() const { return m_dropped; }
 
  private:

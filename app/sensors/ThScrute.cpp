@@ -72,26 +72,75 @@ bool ScanRs232(std::unique_ptr<TCapteur> &last) {
   return true;
 }
 
+enum class Presence { Answered, Silent, PortFailed };
+
+// One presence test of the sweep's sensor object at address, with the pause
+// after an address that did not answer.
+Presence TestAt(TCapteur &sensor, int address) {
+  sensor.Data.Identifier = address;
+  const uint8_t r = sensor.TestPresence();
+  if (r == FailSuccess) return Presence::Answered;
+  PauseMs(ScanSilentPauseMs);
+  return r == FailPort ? Presence::PortFailed : Presence::Silent;
+}
+
+// Tests the addresses of untried again, in order, until the port fails
+// once more; those not tested stay in untried.
+void RetryUntried(TCapteur &sensor, std::vector<int> &untried, std::array<bool, LastAddress + 1> &answered,
+                  bool &found) {
+  std::vector<int> left;
+  for (const int address : untried) {
+    if (!left.empty() || StopRequested) {
+      left.push_back(address);
+      continue;
+    }
+    const Presence p = TestAt(sensor, address);
+    if (p == Presence::Answered) {
+      answered[static_cast<std::size_t>(address)] = true;
+      found = true;
+    } else if (p == Presence::PortFailed) {
+      left.push_back(address);
+    }
+    shell->ProcessPendingEvents();
+  }
+  untried = std::move(left);
+}
+
 // Presence sweep over every address, then a read of each address that
-// answered. Returns whether any address answered.
-bool ScanRs485(std::unique_ptr<TCapteur> &last) {
+// answered. Returns whether any address answered; untried gets the
+// addresses that could not be tested because the port failed.
+bool ScanRs485(std::unique_ptr<TCapteur> &last, std::vector<int> &untried) {
   const std::string linkName = "RS485";
   bool found = false;
   Status(ScanText::Scanning);
   std::array<bool, LastAddress + 1> answered{};
 
   last = SetUpSensor(ScanFamily::A, FirstAddress);
-  last->OpenPort();  // a port that cannot be opened makes every address silent
+  last->OpenPort();  // a port that cannot be opened makes every address fail
   for (int address = FirstAddress; address <= LastAddress; ++address) {
-    last->Data.Identifier = address;
-    if (last->TestPresence() == FailSuccess) {
+    const Presence p = TestAt(*last, address);
+    if (p == Presence::Answered) {
       answered[static_cast<std::size_t>(address)] = true;
       found = true;
-    } else {
-      PauseMs(ScanSilentPauseMs);
     }
+    // An address the port failed for is no silent one: a sensor there would
+    // be missed without a word. It is tested again once the port serves.
+    if (p == Presence::PortFailed)
+      untried.push_back(address);
+    else if (!untried.empty())
+      RetryUntried(*last, untried, answered, found);
     Progress(SweepProgress(address));
     if (StopRequested) break;
+  }
+  if (!untried.empty() && !StopRequested) {
+    Status(ScanText::WaitingForPort);
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(ScanPortReturnMs);
+    while (!untried.empty() && !StopRequested && std::chrono::steady_clock::now() < deadline) {
+      PauseMs(ScanPortProbeMs);
+      shell->ProcessPendingEvents();
+      RetryUntried(*last, untried, answered, found);
+    }
+    Status(ScanText::Scanning);
   }
   last->ClosePort();
 
@@ -162,11 +211,25 @@ ScanShell *CurrentScanShell() { return shell; }
 
 int32_t SweepProgress(int address) { return (address * 100 + 127) / 255; }
 
+std::string AddressRanges(const std::vector<int> &addresses) {
+  std::string text;
+  for (std::size_t i = 0; i < addresses.size();) {
+    std::size_t j = i;
+    while (j + 1 < addresses.size() && addresses[j + 1] == addresses[j] + 1) ++j;
+    if (!text.empty()) text += ", ";
+    text += std::to_string(addresses[i]);
+    if (j > i) text += "-" + std::to_string(addresses[j]);
+    i = j + 1;
+  }
+  return text;
+}
+
 void ScanLine() {
   if (shell == nullptr || shell->ScanSensorList() == nullptr) return;
   StopRequested = false;
   bool found = false;
   std::unique_ptr<TCapteur> last;
+  std::vector<int> untried;
   // A port that cannot be used is named, and not swept: 255 silent
   // addresses would only end in "No sensor is connected" after a minute.
   DiagnosticPort port = DiagnostiquerPort(shell->ScanPortNumber());
@@ -175,15 +238,22 @@ void ScanLine() {
     if (linkType == ScanLinkRs232)
       found = ScanRs232(last);
     else if (linkType == ScanLinkRs485)
-      found = ScanRs485(last);
+      found = ScanRs485(last, untried);
   }
 
   // "No sensor is connected" is for a line that opened and stayed silent;
   // a port lost during the scan (adapter pulled out) is named instead. The
   // sweep and the reads have closed the port by now, so the libraries' own
   // lock does not stand in the way of the check.
-  if (!found && port.Etat == EtatPort::Disponible) port = DiagnostiquerPort(shell->ScanPortNumber());
-  if (port.Etat != EtatPort::Disponible) {
+  if ((!found || !untried.empty()) && port.Etat == EtatPort::Disponible)
+    port = DiagnostiquerPort(shell->ScanPortNumber());
+  if (!untried.empty()) {
+    // The addresses the port failed for and never came back for are named:
+    // a sensor there was not looked for.
+    ScanStatus = (port.Etat != EtatPort::Disponible ? shell->ScanPortTroubleText(port) + "; " : std::string()) +
+                 shell->ScanTextOf(ScanText::NotTried) + AddressRanges(untried);
+    ShowScanStatus();
+  } else if (port.Etat != EtatPort::Disponible) {
     ScanStatus = shell->ScanPortTroubleText(port);
     ShowScanStatus();
   } else if (!found) {

@@ -15,6 +15,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "Capteur.h"
 #include "DiagnosticPort.h"
@@ -30,6 +31,8 @@ enum class ScanText {
   ConnectionError,  // "An error occured during the connection..."
   NoSensor,         // "No sensor is connected"
   SerialSeparator,  // " n°", between a sensor's reference and serial number
+  WaitingForPort,   // the sweep's end waits for a port that failed to come back
+  NotTried,         // "Addresses not tried, the port failed: " (the addresses follow)
 };
 
 // Values of the link type of the settings (SettingsRecord::LinkType), which
@@ -89,6 +92,12 @@ extern SensorData LastSensorData; // data of the last sensor added to the list
 // read of an address that answered.
 constexpr int ScanSilentPauseMs = 20;
 constexpr int ScanReadPauseMs = 500;
+// Addresses whose presence test failed because the port itself failed (an
+// adapter pulled out) are tested again as soon as the port serves again; at
+// the end of the sweep it is waited for this long, tried every
+// ScanPortProbeMs, before they are named as not tried.
+constexpr int ScanPortReturnMs = 5000;
+constexpr int ScanPortProbeMs = 250;
 
 // The scan's rules for the sensor at one address, shared with every program
 // that finds sensors as the scan does.
@@ -124,5 +133,8 @@ void PublishSensors();
 
 // Progress of the sweep at address: address x 100 / 255, rounded.
 int32_t SweepProgress(int address);
+
+// Addresses in increasing order as runs: "3, 26-82, 90".
+std::string AddressRanges(const std::vector<int> &addresses);
 
 #endif

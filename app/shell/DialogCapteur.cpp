@@ -18,7 +18,9 @@
 #include <QToolButton>
 #include <QVBoxLayout>
 
+#include "DiagnosticPort.h"
 #include "Messages.h"
+#include "TextePort.h"
 #include "UtilCapt.h"
 #include "globales.h"
 #include "langue.h"
@@ -427,8 +429,8 @@ void TFenetreCapteur::BoutOKClick() {
   if (isNumber) m_editedData.Identifier = identifier;
 
   if (ConfigurationChanged()) {
-    if (m_sensor->WriteConfiguration(m_editedData) != FailSuccess) {
-      ShowMessage(MessageKind::Warning, Langue(TxtConnectionError), QMessageBox::Ok, this);
+    if (const uint8_t failure = m_sensor->WriteConfiguration(m_editedData); failure != FailSuccess) {
+      ReportConnectionError(failure);
       done(CapteurOk);
       return;
     }
@@ -441,12 +443,22 @@ void TFenetreCapteur::BoutOKClick() {
 
 void TFenetreCapteur::BoutActualiseClick() {
   if (m_sensor == nullptr) return;
-  if (m_sensor->ReadAll() != FailSuccess) {
-    ShowMessage(MessageKind::Warning, Langue(TxtConnectionError), QMessageBox::Ok, this);
+  if (const uint8_t failure = m_sensor->ReadAll(); failure != FailSuccess) {
+    ReportConnectionError(failure);
     return;
   }
   m_editedData = m_sensor->Data;
   FillControls();
+}
+
+void TFenetreCapteur::ReportConnectionError(uint8_t failure) {
+  QString text = Langue(TxtConnectionError);
+  // The sensor call has closed the port again: the check can open it.
+  if (failure == FailPort) {
+    const QString trouble = PortTroubleText(DiagnostiquerPort(m_sensor->Port));
+    if (!trouble.isEmpty()) text += QLatin1Char('\n') + trouble;
+  }
+  ShowMessage(MessageKind::Warning, text, QMessageBox::Ok, this);
 }
 
 void TFenetreCapteur::reject() { done(CapteurCancel); }

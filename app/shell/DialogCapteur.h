@@ -72,6 +72,9 @@ class TFenetreCapteur : public QDialog {
   void UpDownStep(int step);
   void BoutOKClick();
   void BoutActualiseClick();
+  // "An error occured during the connection..."; when the port itself
+  // failed, followed by what stands in the way of it, as the scan names it.
+  void ReportConnectionError(uint8_t failure);
 
   TCapteur *m_sensor = nullptr;
   SensorData m_editedData;

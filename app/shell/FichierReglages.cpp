@@ -61,7 +61,9 @@ ResultatReglages OpenOrCreate(int access, int &fd, bool &created) {
   do {
     fd = ::open(SettingsFileName, access | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
   } while (fd < 0 && errno == EINTR);
-  if (fd < 0 && errno == ELOOP) return Result(EtatReglages::PasOrdinaire, errno);
+  // A folder at the name cannot be opened for writing: it is no regular
+  // file, as it is when opened for reading.
+  if (fd < 0 && (errno == ELOOP || errno == EISDIR)) return Result(EtatReglages::PasOrdinaire, errno);
   if (fd < 0 && errno != ENOENT) return Result(EtatReglages::ErreurOuverture, errno);
   if (fd < 0) {
     do {

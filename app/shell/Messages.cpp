@@ -1,6 +1,7 @@
 #include "Messages.h"
 
 #include <QApplication>
+#include <QFileDialog>
 
 #include "langue.h"
 
@@ -8,6 +9,11 @@ namespace {
 
 MessageAnswerer &Answerer() {
   static MessageAnswerer answerer;
+  return answerer;
+}
+
+SaveFileAnswerer &SaveAnswerer() {
+  static SaveFileAnswerer answerer;
   return answerer;
 }
 
@@ -54,3 +60,15 @@ QMessageBox::StandardButton ShowMessage(MessageKind kind, const QString &text,
 bool MessageShowing() { return showing; }
 
 void SetMessageAnswerer(MessageAnswerer answerer) { Answerer() = std::move(answerer); }
+
+QString AskSaveFileName(const QString &caption, const QString &proposed, const QString &filter,
+                        QWidget *parent) {
+  const ShowingMark mark;
+  if (SaveAnswerer()) return SaveAnswerer()(caption, proposed);
+  if (Answerer()) return QString();
+  if (!parent) parent = QApplication::activeWindow();
+  return QFileDialog::getSaveFileName(parent, caption, proposed, filter, nullptr,
+                                      QFileDialog::DontUseNativeDialog);
+}
+
+void SetSaveFileAnswerer(SaveFileAnswerer answerer) { SaveAnswerer() = std::move(answerer); }

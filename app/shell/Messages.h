@@ -30,4 +30,15 @@ using MessageAnswerer = std::function<QMessageBox::StandardButton(
     MessageKind kind, const QString &text, QMessageBox::StandardButtons buttons)>;
 void SetMessageAnswerer(MessageAnswerer answerer);
 
+// Asks for the name of a file to save in the platform's save dialog, which
+// asks before replacing a file, opened on proposed; filter lists the kinds of
+// file offered. Returns the path chosen, empty when the user cancelled. Counts
+// as an open box for MessageShowing(). While a save answerer is installed it
+// is asked instead; while only a message answerer is, the dialog counts as
+// cancelled (a test never meets a real dialog it did not ask for).
+QString AskSaveFileName(const QString &caption, const QString &proposed, const QString &filter,
+                        QWidget *parent = nullptr);
+using SaveFileAnswerer = std::function<QString(const QString &caption, const QString &proposed)>;
+void SetSaveFileAnswerer(SaveFileAnswerer answerer);
+
 #endif

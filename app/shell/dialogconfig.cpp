@@ -480,6 +480,8 @@ std::string TFenetreConfig::ScanTextOf(ScanText text) const {
     case ScanText::ConnectionError: id = TxtConnectionError; break;
     case ScanText::NoSensor: id = TxtNoSensor; break;
     case ScanText::SerialSeparator: id = TxtSerialNumberSeparator; break;
+    case ScanText::WaitingForPort: id = TxtScanWaitingPort; break;
+    case ScanText::NotTried: id = TxtScanNotTried; break;
   }
   return Langue(id).toStdString();
 }

@@ -93,7 +93,7 @@ TFenetrePrincipale::~TFenetrePrincipale() {
   DeleteOwnedWindow(FenetreConfig, this);
   // Panels and the frame read sensors of SensorList: they go next.
   m_panels->RemoveAll();
-  DiscardAcquisitionFrame();
+  DeleteAcquisitionFrame();
   delete SensorList;
   SensorList = nullptr;
   if (FenetrePrincipale == this) FenetrePrincipale = nullptr;
@@ -164,9 +164,21 @@ void TFenetrePrincipale::ClearSensorReadingItems() {
   }
 }
 
-void TFenetrePrincipale::DiscardAcquisitionFrame() {
+void TFenetrePrincipale::SettleAcquisitionFrame() {
+  if (AcquisitionFrame) AcquisitionFrame->SettleWaitingLines();
+}
+
+void TFenetrePrincipale::DeleteAcquisitionFrame() {
   delete AcquisitionFrame;
   AcquisitionFrame = nullptr;
+}
+
+void TFenetrePrincipale::DiscardAcquisitionFrame() {
+  // The question runs a nested event loop: the frame is the one asked about
+  // only if nothing else discarded it meanwhile.
+  const QPointer<TFrameAcquisition> frame = AcquisitionFrame;
+  SettleAcquisitionFrame();
+  if (frame && AcquisitionFrame == frame) DeleteAcquisitionFrame();
 }
 
 void TFenetrePrincipale::SetAcquisitionRunning(bool running) {
@@ -246,7 +258,10 @@ void TFenetrePrincipale::MenuSuppTechClick() {
   FenetreSupport->activateWindow();
 }
 
-void TFenetrePrincipale::MenuQuitterClick() { QApplication::quit(); }
+void TFenetrePrincipale::MenuQuitterClick() {
+  SettleAcquisitionFrame();
+  QApplication::quit();
+}
 
 void TFenetrePrincipale::WMPanelStop(int number) {
   // The panel is not removed here: this runs inside the panel's own Stop
@@ -279,7 +294,8 @@ void TFenetrePrincipale::LayoutPanels() {
 
 void TFenetrePrincipale::closeEvent(QCloseEvent *e) {
   // The main form: closing it ends the program, even with a help window
-  // still open.
+  // still open; what waits for the acquisition file is settled first.
+  SettleAcquisitionFrame();
   QMainWindow::closeEvent(e);
   if (e->isAccepted()) QApplication::quit();
 }

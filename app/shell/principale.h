@@ -53,6 +53,8 @@ class TFenetrePrincipale : public QMainWindow {
   void RemovePanel(int number);
 
   // Destroys AcquisitionFrame if there is one and records that there is none.
+  // Lines still waiting for its file are first saved or discarded as the
+  // user says (TFrameAcquisition::SettleWaitingLines).
   void DiscardAcquisitionFrame();
 
   // The live angle panels shown in PanelCadres.
@@ -83,6 +85,11 @@ class TFenetrePrincipale : public QMainWindow {
   void CreateMenus();
   void ConnectMenus();
   void SetAcquisitionRunning(bool running);
+  // Asks what becomes of the lines still waiting in the acquisition frame.
+  void SettleAcquisitionFrame();
+  // Destroys the frame without a question (the program's end: Quit and a
+  // close have settled it).
+  void DeleteAcquisitionFrame();
   void Repaint();
 
   QMenu *m_menuFichier = nullptr;

@@ -11,9 +11,12 @@
 #include <functional>
 
 #include <QFileInfo>
+#include <QMainWindow>
+#include <QStatusBar>
 
 #include "AcquisitionFixture.h"
 #include "AsUnprivileged.h"
+#include "CadreAcquisition.h"
 #include "FichierAcquisition.h"
 #include "UtilCapt.h"
 
@@ -92,6 +95,9 @@ TEST_F(AcquisitionFile, WriteFailuresAreNamedAndNothingIsCreated) {
       {false, "/dev/full", WriteCause::DiskFull},
       {false, Path("gone.txt"), WriteCause::FileDeleted},
       {false, Path("missing/gone.txt"), WriteCause::FolderMissing},
+      // A folder given as the file is named a folder.
+      {true, Folder(), WriteCause::Folder},
+      {false, Folder(), WriteCause::Folder},
   };
   for (const auto &row : rows) {
     const WriteResult r = row.create ? file.Create(row.path, line) : file.Append(row.path, line);
@@ -163,6 +169,17 @@ void MoveFolderAway(const QString &path, bool on) {
   const QString folder = QFileInfo(path).absolutePath();
   ASSERT_TRUE(on ? QDir().rename(folder, folder + ".away") : QDir().rename(folder + ".away", folder));
 }
+// Gone for good: the file deleted; the folder removed with it and, later,
+// an empty one made again at its name.
+void Remove(const QString &path, bool on) {
+  if (on) {
+    ASSERT_TRUE(QFile::remove(path));
+  }
+}
+void RemoveFolder(const QString &path, bool on) {
+  QDir folder = QFileInfo(path).absoluteDir();
+  ASSERT_TRUE(on ? folder.removeRecursively() : QDir().mkpath(folder.path()));
+}
 
 // A file the system refuses for a while: nothing but whole lines is in it at
 // any time, and once it takes lines again every waiting one goes, in order.
@@ -172,6 +189,7 @@ struct Outage {
   void (*trouble)(const QString &path, bool on);
   WriteCause cause;
   Setting setting;
+  bool comesBack = true;  // the trouble ended, the file takes lines again
 };
 void PrintTo(const Outage &o, std::ostream *os) { *os << o.name; }
 
@@ -234,12 +252,102 @@ TEST_P(AcquisitionFileOutage, OnlyWholeLinesAndNoneLost) {
     EXPECT_EQ(r.linesWritten, 0);
   }
   o.trouble(path, false);
+  if (!o.comesBack) {
+    // The file is never made again behind the user's back: the lines wait.
+    const WriteResult r = file.Append(path, lines[3]);
+    EXPECT_TRUE(r.Failed());
+    EXPECT_EQ(r.linesWaiting, 3);
+    EXPECT_FALSE(QFileInfo::exists(path));
+    EXPECT_EQ(file.WaitingText(), lines[1] + lines[2] + lines[3]);
+    return;
+  }
   EXPECT_EQ(Contents(path), header + lines[0]) << "no piece of a refused line";
   const WriteResult r = file.Append(path, lines[3]);
   EXPECT_FALSE(r.Failed());
   EXPECT_EQ(r.linesWritten, 3);
   EXPECT_EQ(r.linesWaiting, 0);
   EXPECT_EQ(Contents(path), header + lines[0] + lines[1] + lines[2] + lines[3]);
+}
+
+// A run whose file refuses two lines, ended by Stop (the lines are saved
+// where the user asks) or discarded by the next activity (the user
+// discards them): the offer says how many, and once they are saved or gone
+// the status bar no longer counts them and the file never gets them later.
+TEST_P(AcquisitionFileOutage, WaitingLinesAreOfferedWhenTheRunEndsOrTheFrameGoes) {
+  const Outage &o = GetParam();
+  AddSensorA(1, 523.599, "KV72500-AB", 111, 12.5);
+  if (o.setting == Setting::AsNobody) {  // "nobody" may read the simulated line
+    const QString link = QString::fromLocal8Bit(qgetenv("NIVELIX_COM" + QByteArray::number(comNumber)));
+    ::chmod(QFile::encodeName(QFileInfo(link).absolutePath()).constData(), 0755);
+    ::chmod(QFile::encodeName(QFileInfo(link).canonicalFilePath()).constData(), 0666);
+  }
+  QDir().mkpath(Path("kept"));
+  ::chmod(QFile::encodeName(Path("kept")).constData(), 0777);
+  const QString folder = QFileInfo(Prepare(o.setting)).absolutePath();
+  if (folder == ".") GTEST_SKIP() << o.name << " cannot be set up here (not root?)";
+  // The header and the first line end the file's first page: a full disk
+  // then has no room left in the file's last page either.
+  const QDateTime when(QDate(2007, 2, 1), QTime(3, 4, 5));
+  SensorList->GetSensor(0)->Comment = "c";
+  const qsizetype firstPage = HeaderText(*SensorList, UnitMRad).size() +
+                              SampleLine(when, Settings.DateFormat, UnitMRad, *SensorList, {12.5}).size() - 1;
+  SensorList->GetSensor(0)->Comment.assign(static_cast<std::size_t>(sysconf(_SC_PAGESIZE) - firstPage), 'c');
+  QMainWindow window;  // the frame's status goes to its status bar
+  TConfigAcquisition dialog;
+  dialog.FormShow();
+  Type(dialog, "EditPeriode", "1");
+  Type(dialog, "EditDureeMin", "1");
+  int saves = 0;
+  SetSaveFileAnswerer([&](const QString &, const QString &) {
+    // The size limit stands for the troubled file's own: the file chosen
+    // has none. A save refused all the same ends in Discard, not a loop.
+    setrlimit(RLIMIT_FSIZE, &savedLimit);
+    if (++saves > 2) answer = QMessageBox::Discard;
+    return Path("kept/saved.txt");
+  });
+  for (const bool discarded : {false, true}) {
+    SCOPED_TRACE(discarded ? "frame discarded" : "run ended");
+    const QString path = folder + (discarded ? "/discarded.txt" : "/ended.txt");
+    const QString shown = QDir::toNativeSeparators(path), cause = WriteCauseText(o.cause);
+    Type(dialog, "EditEnregistre", path);
+    messages.clear();
+    answer = QMessageBox::Ok;
+    auto *frame = new TFrameAcquisition(window.centralWidget(), &dialog);
+    window.setCentralWidget(frame);
+    frame->SetClock([&] { return when; });
+    ASSERT_FALSE(frame->WriteHeader());
+    frame->Timer()->stop();
+    frame->TimerTimer();
+    o.trouble(path, true);
+    frame->TimerTimer();
+    frame->TimerTimer();
+    QCoreApplication::processEvents();
+    EXPECT_EQ(MessagesWith(TxtAcqWriteProblem), 1);
+    EXPECT_EQ(window.statusBar()->currentMessage(), Langue(TxtAcqStatusWaiting).arg(shown, cause).arg(2));
+    answer = discarded ? QMessageBox::Discard : QMessageBox::Save;
+    if (discarded) {
+      frame->SettleWaitingLines();
+      delete frame;
+    } else {
+      frame->BoutStopClick();
+      QCoreApplication::processEvents();
+      EXPECT_EQ(frame->File().Waiting(), 0);
+      const QByteArray saved = Contents(Path("kept/saved.txt"));
+      EXPECT_TRUE(saved.startsWith("Acquisition file generated with Nivelix")) << saved.toStdString();
+      EXPECT_EQ(saved.count("\t12.50\r\n"), 2) << "the header and the two waiting lines";
+    }
+    ASSERT_EQ(messages.size(), 2u);
+    EXPECT_EQ(messages[1].second, Langue(discarded ? TxtAcqOfferDiscard : TxtAcqOfferEnded).arg(2).arg(shown, cause));
+    EXPECT_EQ(window.statusBar()->currentMessage(),
+              discarded ? Langue(TxtAcqStatusDiscarded).arg(2).arg(shown)
+                        : Langue(TxtAcqStatusSaved).arg(2).arg(QDir::toNativeSeparators(Path("kept/saved.txt"))));
+    o.trouble(path, false);
+    WaitUntil([] { return false; }, 1200);  // a retry of the file would have run by now
+    EXPECT_LE(Contents(path).count("\t12.50\r\n"), 1) << "nothing came later";
+    if (!discarded) delete frame;
+    window.setCentralWidget(new QWidget);
+  }
+  SetSaveFileAnswerer({});
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -251,7 +359,9 @@ INSTANTIATE_TEST_SUITE_P(
                       Outage{"SizeLimitBeforeLf", LimitAt<21>, WriteCause::SizeLimit, Setting::Plain},
                       Outage{"ReadOnly", TakeWriteRight, WriteCause::NoPermission, Setting::AsNobody},
                       Outage{"FileDeleted", MoveAway, WriteCause::FileDeleted, Setting::Plain},
-                      Outage{"FolderMoved", MoveFolderAway, WriteCause::FolderMissing, Setting::Plain}),
+                      Outage{"FolderMoved", MoveFolderAway, WriteCause::FolderMissing, Setting::Plain},
+                      Outage{"Deleted", Remove, WriteCause::FileDeleted, Setting::Plain, false},
+                      Outage{"FolderRemoved", RemoveFolder, WriteCause::FolderMissing, Setting::Plain, false}),
     [](const ::testing::TestParamInfo<Outage> &info) { return std::string(info.param.name); });
 
 TEST_F(AcquisitionFile, AHeaderCutShortLeavesAnEmptyFile) {

@@ -10,6 +10,7 @@
 #include <QMouseEvent>
 #include <QPrinterInfo>
 #include <QProcess>
+#include <QPushButton>
 #include <QRegularExpression>
 #include <QShortcut>
 #include <QStandardPaths>
@@ -287,16 +288,19 @@ TEST_F(AcquisitionRun, PrintedChartWordsLieOnThePageAtScreenSize) {
 
 TEST_F(AcquisitionRun, HeaderFailuresLeaveNoRun) {
   AddDeadSensor(523.599);
-  for (const QString &path : {Path("nofolder/acq.txt"), QString("/dev/full")}) {
+  QString frameStatus;
+  for (const QString &path : {Path("nofolder/acq.txt"), QString("/dev/full"), Folder()}) {
     messages.clear();
     Type(dialog, "EditEnregistre", path);
     TFrameAcquisition frame(&parent, &dialog);
     EXPECT_TRUE(frame.WriteHeader()) << path.toStdString();
+    frameStatus = frame.StatusText();
     EXPECT_FALSE(frame.Running());
     ASSERT_EQ(messages.size(), 1u);
     EXPECT_EQ(messages[0].first, MessageKind::Error);
     EXPECT_EQ(messages[0].second, "Problems when writing acquisition");
   }
+  EXPECT_EQ(frameStatus, Langue(TxtAcqStatusHeader).arg(QDir::toNativeSeparators(Folder()), "a folder, not a file"));
   EXPECT_FALSE(QDir(Path("nofolder")).exists());
 }
 
@@ -310,20 +314,28 @@ TEST_F(AcquisitionRun, FileDeletedDuringTheRunIsNotCreatedAgain) {
   EXPECT_TRUE(messages.empty());
   ASSERT_TRUE(QFile::remove(Path("acq.txt")));
   Ticks(frame, 3);
-  EXPECT_EQ(MessagesWith(TxtAcqWriteProblem), 3) << "one message per sample";
+  EXPECT_EQ(MessagesWith(TxtAcqWriteProblem), 1) << "one message for the trouble";
   EXPECT_FALSE(QFile::exists(Path("acq.txt")));
   EXPECT_EQ(frame.Series(0)->Samples(), 4) << "the run goes on";
-  // Stopped, the frame keeps trying: the user makes the file again and the
-  // three waiting lines go to it.
+  // Stopped, the frame offers the lines; kept (this answer is neither Save
+  // nor Discard), they are tried again: the user makes the file again and
+  // the three waiting lines go to it.
   frame.BoutStopClick();
+  QCoreApplication::processEvents();
+  ASSERT_EQ(messages.size(), 2u);
+  EXPECT_EQ(messages[1].second, Langue(TxtAcqOfferEnded).arg(3).arg(QDir::toNativeSeparators(Path("acq.txt")),
+                                                                    Langue(TxtAcqCauseFileDeleted)));
   ASSERT_TRUE(QFile(Path("acq.txt")).open(QIODevice::WriteOnly));
   EXPECT_TRUE(WaitUntil([&] { return frame.File().Waiting() == 0; }, 5000));
   EXPECT_EQ(Contents(Path("acq.txt")).count("\t12.50\r\n"), 3);
 }
 
-TEST_F(AcquisitionRun, WriteFailureBoxesNeverStackNorStopTheTimer) {
+// Real boxes over a trouble that lasts 30 samples: the write-failure box
+// comes once, sampling goes on under it, Stop is reached once it is closed
+// and the lines waiting are offered in one more box.
+TEST_F(AcquisitionRun, OneWriteFailureBoxForATroubleAndStopReached) {
   AddDeadSensor(523.599);
-  Plan("1", "1");
+  Plan("1", "2");
   TFrameAcquisition frame(&parent, &dialog);
   ASSERT_FALSE(frame.WriteHeader());
   ASSERT_TRUE(QFile::remove(Path("acq.txt")));
@@ -338,30 +350,48 @@ TEST_F(AcquisitionRun, WriteFailureBoxesNeverStackNorStopTheTimer) {
       if (auto *box = qobject_cast<QMessageBox *>(w); box && box->isVisible()) open.append(box);
     return open;
   };
-  int mostOpen = 0, closed = 0, tickAtOpen = -1, fewestTicksWhileOpen = 1000;
-  // Each box is closed once the run has ticked three more times under it.
+  int mostOpen = 0, tickAtOpen = -1, ticksUnderBox = 0;
+  QStringList opened;
+  // Each write-failure box is closed once the run has ticked three more
+  // times under it; the offer is answered with Discard.
   QTimer closer;
   QObject::connect(&closer, &QTimer::timeout, [&] {
     const QList<QMessageBox *> open = openBoxes();
     mostOpen = std::max(mostOpen, int(open.size()));
     if (open.isEmpty()) return;
-    if (tickAtOpen < 0) tickAtOpen = frame.TickCount();
+    QMessageBox *box = open.first();
+    if (tickAtOpen < 0) {
+      tickAtOpen = frame.TickCount();
+      opened << box->text();
+    }
+    if (QAbstractButton *discard = box->button(QMessageBox::Discard)) {
+      tickAtOpen = -1;
+      discard->click();
+      return;
+    }
     if (frame.TickCount() < tickAtOpen + 3) return;
-    fewestTicksWhileOpen = std::min(fewestTicksWhileOpen, frame.TickCount() - tickAtOpen);
+    ticksUnderBox = frame.TickCount() - tickAtOpen;
     tickAtOpen = -1;
-    ++closed;
-    for (QMessageBox *box : open) box->button(QMessageBox::Ok)->click();
+    box->button(QMessageBox::Ok)->click();
   });
   closer.start(5);
-  EXPECT_TRUE(WaitUntil([&] { return closed >= 2 || !frame.Running(); }, 20000));
-  frame.BoutStopClick();
+  EXPECT_TRUE(WaitUntil([&] { return frame.TickCount() >= 30 && openBoxes().isEmpty(); }, 20000));
+  EXPECT_TRUE(frame.Running());
+  frame.findChild<QPushButton *>("BoutStop")->click();
+  EXPECT_FALSE(frame.Running()) << "Stop was reached";
+  EXPECT_TRUE(WaitUntil([&] { return opened.size() >= 2 && openBoxes().isEmpty(); }, 10000));
   closer.stop();
-  EXPECT_EQ(closed, 2);
+  ASSERT_EQ(opened.size(), 2) << opened.join('|').toStdString();
+  EXPECT_EQ(opened[0], Langue(TxtAcqWriteProblem));
+  EXPECT_TRUE(opened[1].startsWith(Langue(TxtAcqOfferEnded).section("%1", 0, 0)));
   EXPECT_EQ(mostOpen, 1);
-  EXPECT_GE(fewestTicksWhileOpen, 3) << "sampling went on under the box";
-  EXPECT_GE(frame.Series(0)->Samples(), 6);
+  EXPECT_GE(ticksUnderBox, 3) << "sampling went on under the box";
+  EXPECT_GE(frame.Series(0)->Samples(), 30);
   EXPECT_FALSE(QFile::exists(Path("acq.txt")));
-  EXPECT_TRUE(frame.StatusText().contains(Langue(TxtAcqCauseFileDeleted))) << frame.StatusText().toStdString();
+  EXPECT_EQ(frame.File().Waiting(), 0);
+  EXPECT_EQ(frame.StatusText(), Langue(TxtAcqStatusDiscarded)
+                                    .arg(frame.Series(0)->Samples())
+                                    .arg(QDir::toNativeSeparators(Path("acq.txt"))));
 }
 
 TEST_F(AcquisitionRun, AnUnknownUnitInTheSettingsRecordsInMRad) {

@@ -4,6 +4,11 @@
 #include <QPlainTextEdit>
 #include <QToolButton>
 
+#include <fcntl.h>
+#include <sys/file.h>
+#include <unistd.h>
+
+#include "CheminPort.h"
 #include "ConfigFixture.h"
 #include "UtilCapt.h"
 
@@ -218,6 +223,24 @@ TEST_F(SensorDialogTest, FailedWriteIsReportedAndCommentNotStored) {
   ASSERT_EQ(Texts(), (std::vector<QString>{Langue(TxtConnectionError)}));
   EXPECT_EQ(shown[0].kind, MessageKind::Warning);
   EXPECT_EQ(a->Comment, "");
+}
+
+// The port held by another program: Actualize and a write say so after the
+// usual failure, as the scan names it.
+TEST_F(SensorDialogTest, PortTroubleIsNamedAfterTheConnectionError) {
+  TCapteur *a = Read(FamilyAKind, 3);
+  const int holder = ::open(bus->SlavePath().c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
+  ASSERT_GE(holder, 0);
+  ASSERT_EQ(::flock(holder, LOCK_EX | LOCK_NB), 0);
+  Run(a, [&] {
+    Child<QPushButton>(&m_dialog, "BoutActualise")->click();
+    Edit("EditFiltre")->setText("4");
+    ClickOk();
+  });
+  ::close(holder);
+  const QString expected = Langue(TxtConnectionError) + "\n" +
+                           Langue(TxtPortInUse).arg(QString::fromStdString(ComDevicePath(comNumber)));
+  EXPECT_EQ(Texts(), (std::vector<QString>{expected, expected}));
 }
 
 // Choosing RS485 on an RS232 sensor asks first; Cancel puts RS232 back and

@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "langue.h"
 #include "ShellTest.h"
 
 namespace {
@@ -213,15 +214,16 @@ TEST_F(SettingsFileTest, SaveFailuresKeepTheFileAndTheAppliedSettings) {
     mode_t mode;
     bool needsPermissions;
     const char *linkTo = nullptr;  // the name is a symbolic link to this file, which holds content
+    bool notRegular = false;       // named as no regular file
   } cases[] = {
       {"shorter than one record", QByteArray("partial"), 0644, false},
-      {"a directory of that name", QByteArray(), 0, false},
+      {"a directory of that name", QByteArray(), 0, false, nullptr, true},
       {"read-only file", Image(DefaultSettings()) + Image(DefaultSettings()), 0444, true},
       {"write-only file", Image(DefaultSettings()), 0222, true},
       // Root following the link would write over the file it points at.
       {"symbolic link to another file", QByteArray("root:x:0:0:root:/root:/bin/bash\n"), 0644, false,
-       "passwd"},
-      {"symbolic link to nothing", QByteArray(), 0644, false, "missing.cfg"},
+       "passwd", true},
+      {"symbolic link to nothing", QByteArray(), 0644, false, "missing.cfg", true},
   };
   for (const auto &c : cases) {
     SCOPED_TRACE(c.what);
@@ -241,6 +243,9 @@ TEST_F(SettingsFileTest, SaveFailuresKeepTheFileAndTheAppliedSettings) {
     EXPECT_FALSE(saved);
     ASSERT_EQ(messages.size(), 1u);
     EXPECT_EQ(messages[0].kind, MessageKind::Error);
+    if (c.notRegular) {
+      EXPECT_EQ(messages[0].text, Langue(TxtSettingsNotRegularSave).arg(QString::fromLatin1(name)));
+    }
     EXPECT_TRUE(Same(Settings, Other()));
     ExpectLeftAsItWas(c.content, c.mode, c.linkTo);
   }
