@@ -237,6 +237,11 @@ class RecordFixture : public SimFixture {
     }
   }
 
+  void ClearStatuses() {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    m_statuses.clear();
+  }
+
   // With withSettings false the recorder is given no --settings (the line
   // comes from --port and the rest).
   std::unique_ptr<ChildProcess> StartRecorder(std::vector<std::string> args,
