@@ -148,6 +148,35 @@ TEST_F(RecordRunTest, KilledRecorderIsSeenOffline) {
   }
 }
 
+// A sensor missing at the start is left out and the others recorded; the
+// port lost for a few seconds and back is said once each way, with the
+// priorities the journal reads, never once per sample.
+TEST_F(RecordRunTest, JournalSaysEachChangeOnce) {
+  AddTwoSensors();
+  auto recorder = StartRecorder({"--sensor", "3", "--sensor", "9", "--sensor", "7", "--period",
+                                 "1s", "--duration", "12s", "--file", dir + "/run.txt"});
+  const auto until = std::chrono::steady_clock::now() + 30s;
+  while (FileLines(dir + "/run.txt").size() < 5u + 2u && std::chrono::steady_clock::now() < until)
+    std::this_thread::sleep_for(5ms);
+  bus->Unplug();
+  std::this_thread::sleep_for(4s);
+  bus->Replug();
+  ASSERT_EQ(recorder->Wait(40000), 0) << ReadWhole(dir + "/record.log");
+  const std::vector<std::string> lines = FileLines(dir + "/run.txt");
+  ASSERT_EQ(lines.size(), 5u + 12u);
+  EXPECT_EQ(lines[4], "Inclinometer\tKV72500-AB - 123456\tKV7280 - 54321");
+  EXPECT_NE(Fields(lines.back()).at(2), "") << "read again: " << lines.back();
+  const std::string log = ReadWhole(dir + "/record.log");
+  for (const char *once : {"<4>nivelix-record: no sensor answers at address 9 on COM5",
+                           ": not found; samples are recorded with empty fields",
+                           "<6>nivelix-record: COM5 is back"}) {
+    const std::size_t at = log.find(once);
+    EXPECT_NE(at, std::string::npos) << once << "\n" << log;
+    EXPECT_EQ(log.find(once, at + 1), std::string::npos) << once << "\n" << log;
+  }
+  EXPECT_EQ(log.find("does not answer"), std::string::npos) << log;
+}
+
 // Half a minute without a broker in the middle of a run: the recording keeps
 // its pace, and afterwards every message arrives, in order.
 TEST_F(RecordRunTest, BrokerAwayForThirtySecondsLosesNothing) {
