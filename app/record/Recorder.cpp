@@ -432,6 +432,12 @@ void TRecorder::TakeSample() {
                                      values[k] >= FailedReadingLimitMRad, values[k], m_unit,
                                      RangeClass(sensor.Data.FullScale), sensor.Data.Family));
   }
+  // Said when it starts; the count is given at the end.
+  if (!m_saidDropping && m_publisher->Counts().dropped > 0) {
+    SayWarning("a day of messages waits for the broker: the oldest make room for the new ones "
+               "(the file holds them all)");
+    m_saidDropping = true;
+  }
 }
 
 void TRecorder::ShowProgress(bool last) {

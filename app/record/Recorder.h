@@ -72,6 +72,7 @@ class TRecorder {
   std::vector<int> m_addresses;  // of the sensors recorded, in column order
   std::vector<bool> m_silent;    // sensors said not to answer
   bool m_portLost = false;
+  bool m_saidDropping = false;  // messages pushed out of the full queue
   int64_t m_samplesDone = 0;
   int64_t m_samplesPlanned = 0;  // 0: until stopped
   bool m_writeFailing = false;
