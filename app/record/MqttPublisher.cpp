@@ -181,6 +181,9 @@ void TMqttPublisher::Run() {
     const int savedErrno = errno;
     if (rc != MOSQ_ERR_SUCCESS) {
       EndAttempt(LoopFailure(rc, savedErrno), retryMs);
+    } else if (!m_sessionUp && m_connackCode > 0) {
+      // Refused, on a connection the broker has not closed yet.
+      EndAttempt(LoopFailure(MOSQ_ERR_CONN_REFUSED, 0), retryMs);
     } else if (!m_sessionUp && NowMs() - m_connectStartMs > ConnectTimeoutMs) {
       EndAttempt({FailureKind::NotThere, "no answer from " + m_setup.broker.host + ":" +
                                              std::to_string(m_setup.broker.port) + " within " +
