@@ -43,7 +43,7 @@ rec[529] = 2
 open(sys.argv[1], 'wb').write(rec)
 PY
 sleep 1
-mosquitto_sub -h 127.0.0.1 -p "$port" -q 1 -t 'nivelix/#' -F '%U %r %p' >"$tmp/sub.txt" &
+mosquitto_sub -h 127.0.0.1 -p "$port" -q 1 -t 'nivelix/#' -T 'nivelix/+/status' -F '%U %r %p' >"$tmp/sub.txt" &
 pids+=($!)
 sleep 0.5
 

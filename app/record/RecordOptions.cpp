@@ -5,6 +5,7 @@
 #include <climits>
 
 #include "UtilCapt.h"
+#include "globales.h"
 
 namespace {
 
@@ -22,6 +23,11 @@ bool AllDigits(const std::string &text) {
 int64_t Count(const std::string &text) {
   if (!AllDigits(text) || text.size() > 9) return -1;
   return std::stoll(text);
+}
+
+std::string Lower(std::string text) {
+  for (char &c : text) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  return text;
 }
 
 }  // namespace
@@ -62,8 +68,21 @@ bool ParseMqttUrl(const std::string &text, MqttTarget &target) {
   // something the broker connection could use.
   if (!rest.empty() && rest.back() == '/') rest.pop_back();
   if (rest.find_first_of("/@?# ") != std::string::npos) return false;
-  const std::size_t colon = rest.rfind(':');
-  t.host = rest.substr(0, colon);
+  std::size_t colon = rest.rfind(':');
+  if (!rest.empty() && rest.front() == '[') {
+    // An IPv6 address: its colons are not the port's.
+    const std::size_t close = rest.find(']');
+    if (close == std::string::npos) return false;
+    t.host = rest.substr(1, close - 1);
+    if (close + 1 < rest.size() && rest[close + 1] != ':') return false;
+    colon = close + 1 < rest.size() ? close + 1 : std::string::npos;
+    if (t.host.find_first_not_of("0123456789abcdefABCDEF:.") != std::string::npos) return false;
+  } else {
+    t.host = rest.substr(0, colon);
+    // A bare IPv6 address: which colon ends it cannot be told.
+    if (t.host.find(':') != std::string::npos || t.host.find_first_of("[]") != std::string::npos)
+      return false;
+  }
   if (colon != std::string::npos) {
     const int64_t port = Count(rest.substr(colon + 1));
     if (port < 1 || port > 65535) return false;
@@ -77,7 +96,8 @@ bool ParseMqttUrl(const std::string &text, MqttTarget &target) {
 ParseResult ParseRecordOptions(const std::vector<std::string> &args) {
   ParseResult result;
   RecordOptions &o = result.options;
-  bool sawPeriod = false, sawDuration = false, sawFile = false, sawSettings = false;
+  bool sawPeriod = false, sawDuration = false, sawFile = false, sawSettings = false,
+       sawKeepAlive = false;
   auto fail = [&result](const std::string &why) {
     result.ok = false;
     result.error = why;
@@ -98,9 +118,21 @@ ParseResult ParseRecordOptions(const std::vector<std::string> &args) {
       result.ok = true;
       return result;
     }
+    if (name == "--scan" || name == "--rs485" || name == "--rs232") {
+      if (hasValue) return fail(name + " takes no value");
+      if (name == "--scan") {
+        if (o.scan) return fail("--scan given twice");
+        o.scan = true;
+      } else {
+        if (o.linkType >= 0) return fail("--rs485 and --rs232: give one of them, once");
+        o.linkType = name == "--rs232" ? LinkRs232 : LinkRs485;
+      }
+      continue;
+    }
     static const char *const WithValue[] = {"--settings", "--sensor", "--period", "--duration",
                                             "--file", "--mqtt", "--mqtt-credentials",
-                                            "--mqtt-ca", "--site"};
+                                            "--mqtt-ca", "--site", "--port", "--unit",
+                                            "--date-format", "--mqtt-keepalive"};
     if (std::find(std::begin(WithValue), std::end(WithValue), name) == std::end(WithValue))
       return fail("unknown option '" + args[i] + "'");
     if (!hasValue) {
@@ -148,8 +180,35 @@ ParseResult ParseRecordOptions(const std::vector<std::string> &args) {
       if (value.empty()) return fail("--mqtt-ca needs a file name");
       o.caPath = value;
     } else if (name == "--site") {
+      if (!o.site.empty()) return fail("--site given twice");
       if (value.empty()) return fail("--site needs a name");
+      if (value.size() > LongestSiteBytes)
+        return fail("--site: at most " + std::to_string(LongestSiteBytes) +
+                    " bytes, to fit in a topic");
       o.site = value;
+    } else if (name == "--port") {
+      if (o.portNumber != 0) return fail("--port given twice");
+      const int64_t n = Count(value);
+      if (n < FirstComPort || n > LastComPort)
+        return fail("--port '" + value + "': a port number from 1 to 8 (COM1..COM8)");
+      o.portNumber = static_cast<int>(n);
+    } else if (name == "--unit") {
+      if (o.unit >= 0) return fail("--unit given twice");
+      for (int unit = UnitMRad; unit <= UnitMmPerM; ++unit)
+        if (Lower(value) == Lower(AngleUnitName(unit))) o.unit = unit;
+      if (o.unit < 0) return fail("--unit '" + value + "': one of mRad, Deg, %, mm/m");
+    } else if (name == "--date-format") {
+      if (o.dateFormat >= 0) return fail("--date-format given twice");
+      if (value == "dmy") o.dateFormat = DateDayMonthYear;
+      else if (value == "mdy") o.dateFormat = DateMonthDayYear;
+      else if (value == "ymd") o.dateFormat = DateYearMonthDay;
+      else return fail("--date-format '" + value + "': dmy, mdy or ymd");
+    } else if (name == "--mqtt-keepalive") {
+      if (once(sawKeepAlive)) return fail("--mqtt-keepalive given twice");
+      const int64_t n = Count(value);
+      if (n < ShortestKeepAliveSeconds || n > LongestKeepAliveSeconds)
+        return fail("--mqtt-keepalive '" + value + "': seconds, from 5 to 60");
+      o.keepAliveSeconds = static_cast<int>(n);
     }
   }
   // --help wins over everything else, so that it can be added to any
@@ -158,8 +217,18 @@ ParseResult ParseRecordOptions(const std::vector<std::string> &args) {
     result.ok = true;
     return result;
   }
-  if (!o.mqtt && (!o.credentialsPath.empty() || !o.caPath.empty() || !o.site.empty()))
-    return fail("--mqtt-credentials, --mqtt-ca and --site need --mqtt");
+  const bool lineGiven = o.linkType >= 0 || o.unit >= 0 || o.dateFormat >= 0;
+  if (sawSettings && (o.portNumber != 0 || lineGiven))
+    return fail("--settings or --port, --rs485, --rs232, --unit, --date-format: the line "
+                "comes from a settings file or from the command line, not both");
+  if (lineGiven && o.portNumber == 0)
+    return fail("--rs485, --rs232, --unit and --date-format need --port");
+  if (o.scan && (!o.addresses.empty() || sawPeriod || sawDuration || sawFile || o.mqtt))
+    return fail("--scan lists the sensors and records nothing: it takes only --settings, or "
+                "--port with --rs485 or --rs232");
+  if (!o.mqtt && (!o.credentialsPath.empty() || !o.caPath.empty() || !o.site.empty() ||
+                  sawKeepAlive))
+    return fail("--mqtt-credentials, --mqtt-ca, --mqtt-keepalive and --site need --mqtt");
   if (!o.caPath.empty() && !o.broker.tls) return fail("--mqtt-ca needs an mqtts:// broker");
   if (sawDuration && o.durationSeconds < o.periodSeconds)
     return fail("--duration is shorter than --period: no sample would be taken");
@@ -168,9 +237,12 @@ ParseResult ParseRecordOptions(const std::vector<std::string> &args) {
 }
 
 const char *RecordUsage() {
-  return "Usage: nivelix-record [--settings FILE] [--sensor ADDR]... [--period SPAN]\n"
+  return "Usage: nivelix-record [--settings FILE | --port N [--rs485|--rs232] [--unit U]\n"
+         "                      [--date-format F]] [--sensor ADDR]... [--period SPAN]\n"
          "                      [--duration SPAN] [--file PATH] [--mqtt URL\n"
-         "                      [--mqtt-credentials FILE] [--mqtt-ca FILE] [--site NAME]]\n"
+         "                      [--mqtt-credentials FILE] [--mqtt-ca FILE] [--site NAME]\n"
+         "                      [--mqtt-keepalive SECONDS]]\n"
+         "       nivelix-record --scan [--settings FILE | --port N [--rs485|--rs232]]\n"
          "\n"
          "Records the angles of inclinometers into an acquisition file, the same file\n"
          "as the program's Acquisition, without a window; optionally publishes every\n"
@@ -178,38 +250,61 @@ const char *RecordUsage() {
          "\n"
          "  --settings FILE   settings file of the program (default ruzazazo.cfg in the\n"
          "                    current folder): port, link, unit and date format\n"
+         "  --port N          instead of a settings file: serial port COMN (1..8)\n"
+         "  --rs485, --rs232  with --port: the kind of line (default --rs485)\n"
+         "  --unit U          with --port: mRad, Deg, % or mm/m (default Deg)\n"
+         "  --date-format F   with --port: dmy, mdy or ymd (default ymd)\n"
+         "  --scan            lists the sensors that answer on the line, one a line:\n"
+         "                    address, family, reference, serial, full scale; records\n"
+         "                    nothing (an RS485 sweep takes about 75 s)\n"
          "  --sensor ADDR     address (1..255) of a sensor on the RS485 bus; repeat it\n"
-         "                    for each sensor, columns in the order given. On RS232 the\n"
-         "                    one sensor is recorded and --sensor is not needed\n"
+         "                    for each sensor, columns in the order given. A sensor\n"
+         "                    that does not answer at start is left out (and said);\n"
+         "                    on RS232 the one sensor is recorded without --sensor\n"
          "  --period SPAN     time between samples (default 5s)\n"
          "  --duration SPAN   length of the run (default: until stopped)\n"
          "      SPAN is a whole number followed by s, min, h or d (no unit: seconds)\n"
-         "  --file PATH       acquisition file (default: the one in the settings). An\n"
-         "                    existing file is never replaced: the start time is added\n"
-         "                    to the name (data.txt -> data-20250131-142501.txt)\n"
+         "  --file PATH       acquisition file (default: the one in the settings, or\n"
+         "                    Acquisition.txt with --port). An existing file is never\n"
+         "                    replaced: the start time is added to the name\n"
+         "                    (data.txt -> data-20250131-142501.txt)\n"
          "  --mqtt URL        mqtt://HOST[:PORT] (default port 1883) or\n"
-         "                    mqtts://HOST[:PORT] (TLS, default port 8883)\n"
+         "                    mqtts://HOST[:PORT] (TLS, default port 8883); an IPv6\n"
+         "                    address in brackets: mqtt://[::1]:1883\n"
          "  --mqtt-credentials FILE  user name on the first line, password on the\n"
          "                    second; refused when every user may read it\n"
          "  --mqtt-ca FILE    certificate authority of an mqtts:// broker (default: the\n"
          "                    system's certificates)\n"
          "  --site NAME       the site in the topic (default: the host name)\n"
+         "  --mqtt-keepalive SECONDS  how often the broker hears from the recorder when\n"
+         "                    there is nothing to send (5..60, default 30); it reports\n"
+         "                    the recorder offline after one and a half of them\n"
          "  --help            this text\n"
          "\n"
          "Each sample goes to topic nivelix/SITE/REFERENCE-SERIAL, one message per\n"
          "sensor, QoS 1, retained, as JSON:\n"
-         "  {\"time\":\"2025-01-31T14:25:06.000+01:00\",\"mrad\":1.234,\"value\":0.0707,\n"
+         "  {\"site\":\"pier\",\"sensor\":\"KV72500-AB-123456\",\"address\":3,\"seq\":12,\n"
+         "   \"time\":\"2025-01-31T14:25:06.000+01:00\",\"mrad\":1.234,\"value\":0.0707,\n"
          "   \"unit\":\"Deg\",\"failed\":false}\n"
-         "A failed reading has \"failed\":true and null values. While the broker cannot\n"
-         "be reached, messages wait (up to one day of samples) and go out in order\n"
-         "later; the file is always written first.\n"
+         "seq counts the samples of the run from 1. A failed reading has\n"
+         "\"failed\":true and null values. Bytes of the site or reference that are not\n"
+         "UTF-8, blanks, control characters, +, # and / become _ in the topic (and in\n"
+         "site and sensor). Topic nivelix/SITE/status holds \"online\" (retained) while\n"
+         "the recorder is connected, and \"offline\" after it stopped or, as its last\n"
+         "will, once the broker has missed it for 1.5 keep-alives. While the broker\n"
+         "cannot be reached, messages wait (up to one day of samples) and go out in\n"
+         "order later; the file is always written first. A broker that refuses or\n"
+         "drops the connection is tried again after 1 s, then twice as long each time\n"
+         "up to a minute; a refused login is said once and tried again every minute.\n"
          "\n"
          "SIGTERM or SIGINT ends the run after the line being written. Progress is\n"
-         "shown on standard error when it is a terminal.\n"
+         "shown on standard error when it is a terminal; otherwise every line there\n"
+         "starts with the journal's priority: <3> error, <4> warning, <6> information.\n"
          "\n"
-         "Exit codes: 0 the whole duration recorded; 2 bad command line; 3 settings\n"
-         "file missing or unreadable; 4 serial port cannot be used; 5 a sensor did\n"
-         "not answer; 6 acquisition file cannot be created, or a line could not be\n"
+         "Exit codes: 0 the whole duration recorded (--scan: a sensor found); 2 bad\n"
+         "command line; 3 settings file missing, unreadable or naming a port, link or\n"
+         "unit that does not exist; 4 serial port cannot be used; 5 no sensor\n"
+         "answered; 6 acquisition file cannot be created, or a line could not be\n"
          "written; 7 broker URL, credentials or certificate file unusable; 8 stopped\n"
          "by SIGTERM or SIGINT.\n";
 }

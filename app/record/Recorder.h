@@ -5,14 +5,17 @@
 #ifndef NIVELIX_RECORDER_H
 #define NIVELIX_RECORDER_H
 
+#include <cstdint>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include <QDateTime>
 #include <QString>
 
 #include "FichierAcquisition.h"
 #include "ListeCapteurs.h"
+#include "MqttMessage.h"
 #include "RecordOptions.h"
 
 class TMqttPublisher;
@@ -36,13 +39,18 @@ class TRecorder {
   RecordExit Run(int signalFd);
 
  private:
-  RecordExit LoadSettingsFile();
+  // The line and the file's format: from the settings file, or from the
+  // command line (--port and the rest).
+  RecordExit LoadSettings();
   RecordExit FindSensors();
   RecordExit StartPublisher();
   // One line: reads every sensor, writes the line, then publishes it.
   void TakeSample();
   // Says on standard error when the file starts or stops refusing lines.
   void ReportWrite(const WriteResult &r);
+  // Says when the port is lost or back, and when a sensor stops or starts
+  // answering: once per change, never once per sample.
+  void ReportReadings(const std::vector<uint8_t> &results);
   void ShowProgress(bool last);
   // Waits until the monotonic time due (ms) or a signal; true on a signal.
   bool WaitUntil(int64_t dueMs, int signalFd);
@@ -60,11 +68,15 @@ class TRecorder {
   TFichierAcquisition m_file;
   std::unique_ptr<TMqttPublisher> m_publisher;
   std::vector<std::string> m_topics;
+  std::vector<MqttIdentity> m_identities;
+  std::vector<int> m_addresses;  // of the sensors recorded, in column order
+  std::vector<bool> m_silent;    // sensors said not to answer
+  bool m_portLost = false;
+  bool m_saidDropping = false;  // messages pushed out of the full queue
   int64_t m_samplesDone = 0;
   int64_t m_samplesPlanned = 0;  // 0: until stopped
   bool m_writeFailing = false;
   int64_t m_linesDropped = 0;  // beyond the waiting limit, said when it grows
-  std::string m_refusal;  // the broker's last refusal, said once
   bool m_progress = false;
 };
 

@@ -10,6 +10,7 @@
 
 #include <QCoreApplication>
 
+#include "Journal.h"
 #include "RecordOptions.h"
 #include "Recorder.h"
 
@@ -27,11 +28,11 @@ int main(int argc, char *argv[]) {
   ::signal(SIGPIPE, SIG_IGN);
   const int signalFd = ::signalfd(-1, &stopSignals, SFD_CLOEXEC);
 
+  SetJournalTerminal(::isatty(STDERR_FILENO) == 1);
   const std::vector<std::string> args(argv + 1, argv + argc);
   const ParseResult parsed = ParseRecordOptions(args);
   if (!parsed.ok) {
-    std::fprintf(stderr, "nivelix-record: %s\n(nivelix-record --help for the options)\n",
-                 parsed.error.c_str());
+    Journal(JournalPriority::Error, parsed.error + " (nivelix-record --help for the options)");
     return static_cast<int>(RecordExit::Usage);
   }
   if (parsed.options.help) {

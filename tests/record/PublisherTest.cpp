@@ -52,6 +52,24 @@ TEST_F(PublisherTest, FullQueueKeepsTheNewestAndSendsThemInOrder) {
   EXPECT_EQ(publisher.Counts().acknowledged, 3u);
 }
 
+// A message the library refuses for good (a topic that is not UTF-8, one
+// with a wildcard) is dropped and counted; the ones behind it still go.
+TEST_F(PublisherTest, RefusedMessageNeverHoldsUpTheQueue) {
+  Subscribe();
+  TMqttPublisher publisher;
+  std::string error;
+  ASSERT_TRUE(publisher.Start(SetupFor(10), error)) << error;
+  publisher.Publish("nivelix/\xE9" "cluse/s-1", "1");
+  publisher.Publish("nivelix/t/+", "2");
+  publisher.Publish("nivelix/t/s-1", "3");
+  ASSERT_TRUE(publisher.Drain(10000));
+  EXPECT_EQ(publisher.Counts().refused, 2u);
+  EXPECT_EQ(publisher.Counts().acknowledged, 1u);
+  const std::vector<Received> received = WaitReceived(1, 5000);
+  ASSERT_EQ(received.size(), 1u);
+  EXPECT_EQ(received[0].payload, "3");
+}
+
 // A broker that wants a login: the credentials file gives it; a wrong
 // password is refused and said, and nothing is lost from the queue.
 TEST_F(PublisherTest, LogsInWithTheCredentialsFile) {

@@ -18,6 +18,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <fstream>
 #include <mutex>
@@ -205,7 +206,9 @@ class RecordFixture : public SimFixture {
           if (message->retain) return;
           auto *fixture = static_cast<RecordFixture *>(self);
           std::lock_guard<std::mutex> lock(fixture->m_mutex);
-          fixture->m_received.push_back(
+          const std::string topic = message->topic;
+          const bool status = topic.size() > 7 && topic.compare(topic.size() - 7, 7, "/status") == 0;
+          (status ? fixture->m_statuses : fixture->m_received).push_back(
               {message->topic, std::string(static_cast<const char *>(message->payload),
                                            static_cast<std::size_t>(message->payloadlen))});
         });
@@ -223,9 +226,29 @@ class RecordFixture : public SimFixture {
     }
   }
 
+  // The status messages received, once one of them is status, or at timeoutMs.
+  std::vector<Received> WaitStatus(const std::string &status, int timeoutMs) {
+    const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+    for (;; std::this_thread::sleep_for(std::chrono::milliseconds(10))) {
+      std::lock_guard<std::mutex> lock(m_mutex);
+      const bool seen = std::any_of(m_statuses.begin(), m_statuses.end(),
+                                    [&](const Received &r) { return r.payload == status; });
+      if (seen || std::chrono::steady_clock::now() > until) return m_statuses;
+    }
+  }
+
+  void ClearStatuses() {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    m_statuses.clear();
+  }
+
+  // With withSettings false the recorder is given no --settings (the line
+  // comes from --port and the rest).
   std::unique_ptr<ChildProcess> StartRecorder(std::vector<std::string> args,
-                                              const std::string &log = "record.log") {
-    args.insert(args.begin(), {NIVELIX_RECORD_PATH, "--settings", dir + "/ruzazazo.cfg"});
+                                              const std::string &log = "record.log",
+                                              bool withSettings = true) {
+    if (withSettings) args.insert(args.begin(), {"--settings", dir + "/ruzazazo.cfg"});
+    args.insert(args.begin(), NIVELIX_RECORD_PATH);
     return std::make_unique<ChildProcess>(args, dir + "/" + log);
   }
 
@@ -252,6 +275,52 @@ class RecordFixture : public SimFixture {
   mosquitto *m_subscriber = nullptr;
   std::mutex m_mutex;
   std::vector<Received> m_received;
+  std::vector<Received> m_statuses;  // on nivelix/<site>/status
+};
+
+// A broker that is not one: accepts TCP connections on a free port of
+// 127.0.0.1 and either answers the CONNECT with CONNACK "not authorised" or
+// closes at once; counts the connections.
+class FakeBroker {
+ public:
+  enum class Kind { RefusesLogin, DropsAtOnce };
+  explicit FakeBroker(Kind kind) : m_kind(kind) {
+    m_socket = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t n = sizeof a;
+    ::bind(m_socket, reinterpret_cast<sockaddr *>(&a), n);
+    ::listen(m_socket, 16);
+    ::getsockname(m_socket, reinterpret_cast<sockaddr *>(&a), &n);
+    port = ntohs(a.sin_port);
+    m_thread = std::thread([this] { Serve(); });
+  }
+  ~FakeBroker() {
+    ::shutdown(m_socket, SHUT_RDWR);
+    m_thread.join();
+    ::close(m_socket);
+  }
+  int port = 0;
+  std::atomic<int> connections{0};
+
+ private:
+  void Serve() {
+    for (int c; (c = ::accept(m_socket, nullptr, nullptr)) >= 0; ::close(c)) {
+      ++connections;
+      if (m_kind == Kind::DropsAtOnce) continue;
+      const timeval limit{2, 0};
+      ::setsockopt(c, SOL_SOCKET, SO_RCVTIMEO, &limit, sizeof limit);
+      char connect[512];
+      if (::recv(c, connect, sizeof connect, 0) <= 0) continue;
+      const unsigned char notAuthorised[] = {0x20, 0x02, 0x00, 0x05};
+      ::send(c, notAuthorised, sizeof notAuthorised, MSG_NOSIGNAL);
+      ::recv(c, connect, sizeof connect, 0);  // until the client closes
+    }
+  }
+  Kind m_kind;
+  int m_socket = -1;
+  std::thread m_thread;
 };
 
 // Every value of every sample line of the file, in order, against the

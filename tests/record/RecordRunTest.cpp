@@ -1,5 +1,7 @@
 // nivelix-record end to end: the simulator on a pseudo-terminal, a real
 // broker, the recorder as its own process.
+#include <sys/resource.h>
+
 #include <cstdio>
 
 #include "RecordFixture.h"
@@ -12,21 +14,167 @@ std::vector<std::string> FileLines(const std::string &path) { return CrlfLines(R
 
 class RecordRunTest : public RecordFixture {};
 
-TEST_F(RecordRunTest, EveryLineOfTheFileReachesTheSubscriber) {
-  AddTwoSensors();
+// Every sample reaches the subscriber, whatever bytes the site and the
+// references hold: what is not UTF-8 becomes "_" in the topic, never a
+// message the broker refuses.
+struct Naming {
+  const char *name;
+  std::string site, referenceB;
+  const char *topicA, *topicB;
+};
+
+class NamingTest : public RecordFixture, public ::testing::WithParamInterface<Naming> {};
+
+TEST_P(NamingTest, EveryLineOfTheFileReachesTheSubscriber) {
+  const Naming &c = GetParam();
+  nivsim::SensorAConfig a;
+  a.identifier = 3;
+  a.angle = nivsim::AngleSource::sine(10.0, 50.0, 7.0);
+  bus->AddSensorA(a);
+  nivsim::SensorBConfig b;
+  b.identifier = 7;
+  b.reference = c.referenceB;
+  b.angle = nivsim::AngleSource::sine(-5.0, 30.0, 5.0);
+  bus->AddSensorB(b);
   Subscribe();
   auto recorder = StartRecorder({"--sensor", "3", "--sensor", "7", "--period", "1s", "--duration",
                                  "5s", "--file", dir + "/run.txt", "--mqtt", BrokerUrl(),
-                                 "--site", "bridge 4"});
+                                 "--site", c.site});
   ASSERT_EQ(recorder->Wait(40000), 0) << ReadWhole(dir + "/record.log");
   const std::vector<std::string> lines = FileLines(dir + "/run.txt");
   ASSERT_EQ(lines.size(), 5u + 5u);
-  EXPECT_EQ(lines[4], "Inclinometer\tKV72500-AB - 123456\tKV7280 - 54321");
   const std::vector<Received> received = WaitReceived(10, 10000);
   ExpectFileReachedSubscriber(lines, 2, received);
-  EXPECT_EQ(received.front().topic, "nivelix/bridge_4/KV72500-AB-123456");
-  EXPECT_EQ(received[1].topic, "nivelix/bridge_4/KV7280-54321");
+  EXPECT_EQ(received.front().topic, c.topicA);
+  EXPECT_EQ(received[1].topic, c.topicB);
   EXPECT_EQ(JsonMember(received[1].payload, "unit"), "\"Deg\"");
+  // Who and which sample, without parsing the topic.
+  const std::string topic = received[8].topic;
+  EXPECT_EQ(JsonMember(received[8].payload, "site"),
+            "\"" + topic.substr(8, topic.rfind('/') - 8) + "\"");
+  EXPECT_EQ(JsonMember(received[8].payload, "sensor"), "\"" + topic.substr(topic.rfind('/') + 1) + "\"");
+  EXPECT_EQ(JsonMember(received[8].payload, "address"), "3");
+  EXPECT_EQ(JsonMember(received[8].payload, "seq"), "5");
+  EXPECT_EQ(ReadWhole(dir + "/broker.log").find("malformed"), std::string::npos);
+}
+
+const Naming Namings[] = {
+    {"Plain", "bridge 4", "KV7280", "nivelix/bridge_4/KV72500-AB-123456",
+     "nivelix/bridge_4/KV7280-54321"},
+    {"Latin1", "\xE9" "cluse", "KV72\xB5" "0", "nivelix/_cluse/KV72500-AB-123456",
+     "nivelix/_cluse/KV72_0-54321"},
+};
+
+INSTANTIATE_TEST_SUITE_P(Sites, NamingTest, ::testing::ValuesIn(Namings),
+                         [](const auto &info) { return std::string(info.param.name); });
+
+// A broker that refuses the login, one that drops every connection at once:
+// neither is hammered, the recording keeps every line, and the recorder's
+// cost stays small. The refusal is said once, with the broker's reason.
+struct HostileBroker {
+  const char *name;
+  FakeBroker::Kind kind;
+  int mostConnections;  // in the 10 s run
+  const char *saysOnce;
+};
+
+class HostileBrokerTest : public RecordFixture, public ::testing::WithParamInterface<HostileBroker> {};
+
+TEST_P(HostileBrokerTest, IsNotHammeredAndTheFileHasEveryLine) {
+  const HostileBroker &c = GetParam();
+  AddTwoSensors();
+  FakeBroker broker(c.kind);
+  rusage before{}, after{};
+  ::getrusage(RUSAGE_CHILDREN, &before);
+  auto recorder = StartRecorder({"--sensor", "3", "--sensor", "7", "--period", "1s", "--duration",
+                                 "10s", "--file", dir + "/run.txt", "--mqtt",
+                                 "mqtt://127.0.0.1:" + std::to_string(broker.port)});
+  ASSERT_EQ(recorder->Wait(60000), 0) << ReadWhole(dir + "/record.log");
+  ::getrusage(RUSAGE_CHILDREN, &after);
+  EXPECT_GE(broker.connections, 1);
+  EXPECT_LE(broker.connections, c.mostConnections);
+  EXPECT_EQ(FileLines(dir + "/run.txt").size(), 5u + 10u);
+  const std::string log = ReadWhole(dir + "/record.log");
+  const std::size_t at = log.find(c.saysOnce);
+  EXPECT_NE(at, std::string::npos) << log;
+  EXPECT_EQ(log.find(c.saysOnce, at + 1), std::string::npos) << log;
+  const auto cpuMs = [](const rusage &u) {
+    return (u.ru_utime.tv_sec + u.ru_stime.tv_sec) * 1000.0 +
+           (u.ru_utime.tv_usec + u.ru_stime.tv_usec) / 1000.0;
+  };
+  // Twenty readings on the line and a drain of 10 s: well under a second.
+  EXPECT_LT(cpuMs(after) - cpuMs(before), 1000.0);
+}
+
+const HostileBroker HostileBrokers[] = {
+    {"RefusesLogin", FakeBroker::Kind::RefusesLogin, 2,
+     "<3>nivelix-record: the broker 127.0.0.1:"},
+    {"DropsAtOnce", FakeBroker::Kind::DropsAtOnce, 6, "closed the connection before accepting it"},
+};
+
+INSTANTIATE_TEST_SUITE_P(Brokers, HostileBrokerTest, ::testing::ValuesIn(HostileBrokers),
+                         [](const auto &info) { return std::string(info.param.name); });
+
+// A clean stop says "offline" itself; a recorder killed outright has its
+// last will published as soon as its connection closes; one that stops
+// answering with its connection open (a frozen or dead PC, a cut cable: a
+// stopped process here) is reported offline by the broker after one and a
+// half keep-alives.
+TEST_F(RecordRunTest, KilledRecorderIsSeenOffline) {
+  AddTwoSensors();
+  Subscribe();
+  for (int signal : {SIGTERM, SIGKILL, SIGSTOP}) {
+    auto recorder = StartRecorder({"--sensor", "3", "--period", "1s", "--file", dir + "/run.txt",
+                                   "--mqtt", BrokerUrl(), "--site", "pier", "--mqtt-keepalive", "10"});
+    std::vector<Received> statuses = WaitStatus("online", 20000);
+    ASSERT_FALSE(statuses.empty()) << ReadWhole(dir + "/record.log");
+    EXPECT_EQ(statuses.back().topic, "nivelix/pier/status");
+    EXPECT_EQ(statuses.back().payload, "online");
+    const std::size_t seen = statuses.size();
+    const auto killed = std::chrono::steady_clock::now();
+    recorder->Signal(signal);
+    statuses = WaitStatus("offline", 40000);
+    const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - killed).count();
+    ASSERT_GT(statuses.size(), seen) << signal;
+    EXPECT_EQ(statuses.back().payload, "offline") << signal;
+    // The broker looks at keep-alives in rounds: 1.5 keep-alives after the
+    // last packet, then up to about 3 s (measured 16.5 to 17.2 s for 10 s).
+    EXPECT_LT(seconds, signal == SIGSTOP ? 1.5 * 10 + 4.0 : 3.0) << signal;
+    if (signal == SIGSTOP) {
+      EXPECT_GT(seconds, 1.5 * 10 - 1.5) << "before the keep-alive was missed";
+    }
+    if (signal != SIGSTOP) recorder->Wait(10000);
+    ClearStatuses();
+  }
+}
+
+// A sensor missing at the start is left out and the others recorded; the
+// port lost for a few seconds and back is said once each way, with the
+// priorities the journal reads, never once per sample.
+TEST_F(RecordRunTest, JournalSaysEachChangeOnce) {
+  AddTwoSensors();
+  auto recorder = StartRecorder({"--sensor", "3", "--sensor", "9", "--sensor", "7", "--period",
+                                 "1s", "--duration", "12s", "--file", dir + "/run.txt"});
+  const auto until = std::chrono::steady_clock::now() + 30s;
+  while (FileLines(dir + "/run.txt").size() < 5u + 2u && std::chrono::steady_clock::now() < until)
+    std::this_thread::sleep_for(5ms);
+  bus->Unplug();
+  std::this_thread::sleep_for(4s);
+  bus->Replug();
+  ASSERT_EQ(recorder->Wait(40000), 0) << ReadWhole(dir + "/record.log");
+  const std::vector<std::string> lines = FileLines(dir + "/run.txt");
+  ASSERT_EQ(lines.size(), 5u + 12u);
+  EXPECT_EQ(lines[4], "Inclinometer\tKV72500-AB - 123456\tKV7280 - 54321");
+  EXPECT_NE(Fields(lines.back()).at(2), "") << "read again: " << lines.back();
+  const std::string log = ReadWhole(dir + "/record.log");
+  for (const char *once : {"<4>nivelix-record: no sensor answers at address 9 on COM5",
+                           ": not found; samples are recorded with empty fields",
+                           "<6>nivelix-record: COM5 is back"}) {
+    const std::size_t at = log.find(once);
+    EXPECT_NE(at, std::string::npos) << once << "\n" << log;
+    EXPECT_EQ(log.find(once, at + 1), std::string::npos) << once << "\n" << log;
+  }
+  EXPECT_EQ(log.find("does not answer"), std::string::npos) << log;
 }
 
 // Half a minute without a broker in the middle of a run: the recording keeps
