@@ -24,6 +24,7 @@
 #include "MqttPublisher.h"
 #include "ThScrute.h"
 #include "UtilCapt.h"
+#include "Veille.h"
 #include "globales.h"
 
 namespace {
@@ -31,6 +32,9 @@ namespace {
 // After the last line, how long the run waits for the broker to take the
 // messages still queued before it gives up on them (the file has them).
 constexpr int DrainMs = 10000;
+
+// systemd's watchdog, one per process as its notification socket is.
+TVeille veille;
 
 // True while the progress line is on the terminal without its line end: a
 // message then starts on a line of its own.
@@ -166,6 +170,7 @@ RecordExit TRecorder::Run(int signalFd) {
       break;
     }
     TakeSample();
+    veille.Ready();
     dueMs = std::max(dueMs + periodMs, NowMs());
     ShowProgress(false);
     // A signal that came while the line was being taken ends the run now
@@ -227,6 +232,7 @@ RecordExit TRecorder::FindSensors() {
     Say("the settings name an RS232 line: its one sensor is recorded, --sensor is not used");
   const std::vector<int> addresses = rs232 ? std::vector<int>{1} : m_options.addresses;
   for (int address : addresses) {
+    veille.Ping();
     // The family decided as the scan decides it.
     uint8_t r = FailPort;
     bool found = false;
@@ -310,6 +316,7 @@ void TRecorder::ReportWrite(const WriteResult &r) {
 void TRecorder::TakeSample() {
   std::vector<double> values(static_cast<std::size_t>(m_sensors.Count()), FailedReadingMRad);
   for (int i = 0; i < m_sensors.Count(); ++i) {
+    veille.Ping();
     double angle = 0.0;
     if (m_sensors.GetSensor(i)->ReadAngle(angle) == FailSuccess)
       values[static_cast<std::size_t>(i)] = angle;
@@ -354,7 +361,8 @@ bool TRecorder::WaitUntil(int64_t dueMs, int signalFd) {
   for (;;) {
     const int64_t left = dueMs - NowMs();
     pollfd fd{signalFd, POLLIN, 0};
-    const int n = ::poll(&fd, 1, left > 0 ? static_cast<int>(left) : 0);
+    const int n = ::poll(&fd, 1, static_cast<int>(veille.WaitAtMost(left > 0 ? left : 0)));
+    veille.Ping();
     if (n > 0) return true;
     if (n == 0 && left <= 0) return false;
     if (n == 0) continue;
