@@ -6,11 +6,16 @@
 #     desktop entry and the icon are where a desktop expects them, and the
 #     installed nivelix3 starts (offscreen) and writes its settings file in
 #     its working folder;
-#  2. `cpack -G DEB`: the package holds the same files under /usr and depends
-#     on the Qt runtime packages;
+#  2. `cpack -G DEB`: three packages, nivelix (the program, depending on the
+#     Qt runtime), nivelix-record (the recorder and its unit) and
+#     libnivelix-link (the link libraries and the simulator), which both
+#     depend on; nothing that nivelix-record needs, however deep, is a GUI
+#     library; its unit passes `systemd-analyze verify` and rates 3.0 or less
+#     by `systemd-analyze security --offline=yes`;
 #  3. as root, and only when no nivelix package is installed already: the
-#     package is installed with dpkg -i, /usr/bin/nivelix3 is started
-#     offscreen for two seconds, and the package is removed again.
+#     packages are installed with dpkg -i, /usr/bin/nivelix3 is started
+#     offscreen for two seconds, the port lock folder is there, and the
+#     packages are removed again.
 # Exits non-zero at the first failed check. Build folder: $NIVELIX_BUILD_DIR
 # (default build).
 set -euo pipefail
@@ -24,7 +29,7 @@ dir="$(cd "$dir" && pwd)"
 tmp="$(mktemp -d)"
 installed_by_us=0
 cleanup() {
-  if [ "$installed_by_us" = 1 ]; then dpkg -r nivelix >/dev/null 2>&1 || true; fi
+  if [ "$installed_by_us" = 1 ]; then dpkg -r nivelix nivelix-record libnivelix-link >/dev/null 2>&1 || true; fi
   rm -rf "$tmp"
 }
 trap cleanup EXIT
@@ -55,6 +60,7 @@ starts() {
 prefix="$tmp/prefix"
 cmake --install "$dir" --prefix "$prefix" >/dev/null
 for f in bin/nivelix3 bin/nivelix-sim bin/nivelix-record lib/systemd/system/nivelix-record@.service \
+         lib/tmpfiles.d/nivelix.conf \
          lib/nivelix/libcom72500.so lib/nivelix/libcom72800.so \
          share/applications/nivelix3.desktop share/icons/hicolor/scalable/apps/nivelix.svg \
          share/doc/nivelix/user-guide.md share/doc/nivelix/screenshots/main-window.png; do
@@ -75,36 +81,87 @@ fi
 "$prefix/bin/nivelix-record" --help >/dev/null || fail "installed nivelix-record does not run"
 starts "$prefix/bin/nivelix3" prefix
 
-# 2. The Debian package.
+# 2. The Debian packages.
 (cd "$dir" && cpack -G DEB -B "$tmp/package" >/dev/null)
-deb="$(ls "$tmp"/package/nivelix_*.deb)"
-contents="$(dpkg-deb -c "$deb")"
-for f in ./usr/bin/nivelix3 ./usr/bin/nivelix-sim ./usr/bin/nivelix-record \
-         ./usr/lib/systemd/system/nivelix-record@.service ./usr/lib/nivelix/libcom72500.so ./usr/lib/nivelix/libcom72800.so \
-         ./usr/share/applications/nivelix3.desktop ./usr/share/icons/hicolor/scalable/apps/nivelix.svg; do
-  grep -q " $f\$" <<<"$contents" || { echo "$contents" >&2; fail "the package holds no $f"; }
+deb_program="$(ls "$tmp"/package/nivelix_*.deb)"
+deb_record="$(ls "$tmp"/package/nivelix-record_*.deb)"
+deb_link="$(ls "$tmp"/package/libnivelix-link_*.deb)"
+# Each package holds its files; those of the recorder and the link, only
+# those (the program's grows with the viewer; a file in two packages makes
+# dpkg -i below fail).
+holds() {
+  local only="$1" deb="$2"; shift 2
+  local files
+  files="$(dpkg-deb -c "$deb" | awk '$6 !~ /\/$/ {print $6}' | sort)"
+  for f in "$@"; do
+    grep -qx "$f" <<<"$files" || { echo "$files" >&2; fail "$(basename "$deb") holds no $f"; }
+  done
+  if [ "$only" = only ] && grep -vxF -f <(printf '%s\n' "$@") <<<"$files" | grep -v '^./usr/share/doc/' >&2; then
+    fail "$(basename "$deb") holds files of another package (above)"
+  fi
+}
+holds some "$deb_program" ./usr/bin/nivelix3 ./usr/share/applications/nivelix3.desktop \
+      ./usr/share/icons/hicolor/scalable/apps/nivelix.svg ./usr/share/doc/nivelix/user-guide.md
+holds only "$deb_record" ./usr/bin/nivelix-record ./usr/lib/systemd/system/nivelix-record@.service \
+      ./usr/share/doc/nivelix-record/nivelix-record.conf.example
+holds only "$deb_link" ./usr/bin/nivelix-sim ./usr/lib/nivelix/libcom72500.so ./usr/lib/nivelix/libcom72800.so \
+      ./usr/lib/tmpfiles.d/nivelix.conf
+version="$(dpkg-deb -f "$deb_link" Version)"
+for deb in "$deb_program" "$deb_record"; do
+  depends="$(dpkg-deb -f "$deb" Depends)"
+  grep -q "libnivelix-link (= $version)" <<<"$depends" || fail "$(basename "$deb") does not depend on libnivelix-link $version: $depends"
 done
-depends="$(dpkg-deb -f "$deb" Depends)"
-grep -q libqt6widgets6 <<<"$depends" || fail "the package does not depend on the Qt widgets runtime: $depends"
-echo "ok: $(basename "$deb") holds the files under /usr; Depends: $depends"
-if [ -n "${NIVELIX_PACKAGE_OUT:-}" ]; then cp "$deb" "$NIVELIX_PACKAGE_OUT"; fi
+grep -q libqt6widgets6 <<<"$(dpkg-deb -f "$deb_program" Depends)" || fail "nivelix does not depend on the Qt widgets runtime"
+echo "ok: nivelix, nivelix-record and libnivelix-link hold their files under /usr; both programs depend on libnivelix-link $version"
+
+# Everything nivelix-record brings, however deep, by the archive's own
+# dependencies (whatever this machine has installed already): no GUI.
+names() { dpkg-deb -f "$1" Depends | tr ',' '\n' | sed 's/^ *//; s/[ (].*//' | grep -v '^libnivelix-link$' | grep .; }
+closure="$(apt-cache depends --recurse --no-recommends --no-suggests --no-conflicts --no-breaks \
+             --no-replaces --no-enhances $(names "$deb_record") $(names "$deb_link") 2>/dev/null |
+           grep -v '^ ' | sed 's/^<\(.*\)>$/\1/' | sort -u)"
+[ -n "$closure" ] || fail "apt-cache knows none of nivelix-record's dependencies (apt-get update?)"
+gui="$(grep -xE 'libqt6gui6|libqt6widgets6|libqt6printsupport6|libx11-6|libxcb1|libgl1|libegl1|libwayland-client0|libqcustomplot.*' <<<"$closure" || true)"
+[ -z "$gui" ] || fail "nivelix-record brings GUI libraries: $(echo $gui)"
+echo "ok: nivelix-record with libnivelix-link brings $(wc -l <<<"$closure") packages at most, none of them a GUI library"
+
+# The unit as packaged: verified (with the program taken from the package
+# rather than /usr/bin) and rated.
+root="$tmp/root"
+mkdir -p "$root/units"
+dpkg-deb -x "$deb_record" "$root"
+dpkg-deb -x "$deb_link" "$root"
+sed "s|/usr/bin/nivelix-record|$root/usr/bin/nivelix-record|" "$root/usr/lib/systemd/system/nivelix-record@.service" \
+  >"$root/units/nivelix-record@check.service"
+systemd-analyze verify "$root/units/nivelix-record@check.service" || fail "systemd-analyze verify finds fault with the unit"
+echo "ok: systemd-analyze verify passes nivelix-record@.service"
+rating="$(systemd-analyze security --offline=yes --threshold=30 --root="$root" nivelix-record@check.service 2>&1)" ||
+  { echo "$rating" >&2; fail "nivelix-record@.service rates above 3.0"; }
+echo "ok: $(grep 'Overall exposure' <<<"$rating" | sed 's/^→ //')"
+for deb in "$deb_program" "$deb_record" "$deb_link"; do
+  if [ -n "${NIVELIX_PACKAGE_OUT:-}" ]; then cp "$deb" "$NIVELIX_PACKAGE_OUT"; fi
+done
 
 # 3. Installed with dpkg, started, removed.
 if [ "$(id -u)" -ne 0 ]; then
   echo "skipped: dpkg -i (needs root)"
   exit 0
 fi
-if dpkg-query -W -f='${Status}' nivelix 2>/dev/null | grep -q "install ok installed"; then
+if dpkg-query -W -f='${Status}\n' nivelix nivelix-record libnivelix-link 2>/dev/null | grep -q "install ok installed"; then
   echo "skipped: dpkg -i (a nivelix package is installed already and is left as it is)"
   exit 0
 fi
-dpkg -i "$deb" >/dev/null || fail "dpkg -i failed (missing dependencies? apt-get install $deb installs them)"
+dpkg -i "$deb_link" "$deb_record" "$deb_program" >/dev/null ||
+  fail "dpkg -i failed (missing dependencies? apt-get install ./THE.deb ... installs them)"
 installed_by_us=1
 [ "$(command -v nivelix3)" = /usr/bin/nivelix3 ] || fail "nivelix3 is not /usr/bin/nivelix3 on the PATH"
 starts /usr/bin/nivelix3 deb
 id -nG nivelix 2>/dev/null | grep -qw dialout || fail "the package made no user nivelix in the dialout group"
 echo "ok: the package made the system user nivelix, in the dialout group, for nivelix-record@.service"
-dpkg -r nivelix >/dev/null
+[ "$(stat -c '%a %U %G' /run/lock/nivelix 2>/dev/null)" = "2775 root dialout" ] ||
+  fail "no port lock folder /run/lock/nivelix 2775 root:dialout after the install: $(stat -c '%a %U %G' /run/lock/nivelix 2>&1)"
+echo "ok: the package made the port lock folder /run/lock/nivelix, 2775 root:dialout"
+dpkg -r nivelix nivelix-record libnivelix-link >/dev/null
 installed_by_us=0
 [ ! -e /usr/bin/nivelix3 ] && [ ! -e /usr/lib/nivelix ] || fail "dpkg -r left files behind"
-echo "ok: the package installs with dpkg -i, /usr/bin/nivelix3 starts, dpkg -r removes it"
+echo "ok: the packages install with dpkg -i, /usr/bin/nivelix3 starts, dpkg -r removes them"

@@ -15,6 +15,12 @@ set -euo pipefail
 # test makes its certificates.
 packages=(g++ cmake ninja-build pkg-config libgtest-dev qt6-base-dev libqcustomplot-dev locales xvfb xdotool imagemagick x11-utils dpkg-dev file poppler-utils
           libmosquitto-dev mosquitto mosquitto-clients openssl "$@")
+# libsystemd-dev: nivelix-record tells systemd it is ready and pings its
+# watchdog through sd_notify.
+packages+=(libsystemd-dev)
+# debootstrap, systemd-container: scripts/try-service.sh boots a Debian tree
+# under systemd-nspawn to try the recording service under a real systemd.
+packages+=(debootstrap systemd-container)
 
 missing=()
 for p in "${packages[@]}"; do

@@ -27,6 +27,7 @@
 #include "MqttPublisher.h"
 #include "ThScrute.h"
 #include "UtilCapt.h"
+#include "Veille.h"
 #include "globales.h"
 #include "langue.h"
 
@@ -40,6 +41,9 @@ constexpr int DrainMs = 10000;
 void SayError(const std::string &text) { Journal(JournalPriority::Error, text); }
 void SayWarning(const std::string &text) { Journal(JournalPriority::Warning, text); }
 void Say(const std::string &text) { Journal(JournalPriority::Info, text); }
+
+// systemd's watchdog, one per process as its notification socket is.
+TVeille veille;
 
 // poll takes an int of milliseconds: a longer wait (a period of 24.86 days
 // or more) is made of waits of at most an hour.
@@ -176,6 +180,7 @@ RecordExit TRecorder::Run(int signalFd) {
       break;
     }
     TakeSample();
+    veille.Ready();
     dueMs = std::max(dueMs + periodMs, NowMs());
     ShowProgress(false);
     // A signal that came while the line was being taken ends the run now
@@ -274,6 +279,7 @@ RecordExit TRecorder::FindSensors() {
   const std::vector<int> addresses = rs232 ? std::vector<int>{1} : m_options.addresses;
   std::vector<int> missing;
   for (int address : addresses) {
+    veille.Ping();
     // The family decided as the scan decides it.
     uint8_t r = FailPort;
     bool found = false;
@@ -412,6 +418,7 @@ void TRecorder::TakeSample() {
   std::vector<double> values(static_cast<std::size_t>(m_sensors.Count()), FailedReadingMRad);
   std::vector<uint8_t> results(values.size(), FailSuccess);
   for (int i = 0; i < m_sensors.Count(); ++i) {
+    veille.Ping();
     double angle = 0.0;
     results[static_cast<std::size_t>(i)] = m_sensors.GetSensor(i)->ReadAngle(angle);
     if (results[static_cast<std::size_t>(i)] == FailSuccess)
@@ -459,7 +466,10 @@ bool TRecorder::WaitUntil(int64_t dueMs, int signalFd) {
   for (;;) {
     const int64_t left = dueMs - NowMs();
     pollfd fd{signalFd, POLLIN, 0};
-    const int n = ::poll(&fd, 1, static_cast<int>(std::clamp<int64_t>(left, 0, LongestPollMs)));
+    // poll takes an int of milliseconds; the watchdog's interval keeps each
+    // wait far below an hour as well.
+    const int n = ::poll(&fd, 1, static_cast<int>(veille.WaitAtMost(std::clamp<int64_t>(left, 0, LongestPollMs))));
+    veille.Ping();
     if (n > 0) return true;
     if (n == 0 && left <= 0) return false;
     if (n == 0) continue;
