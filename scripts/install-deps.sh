@@ -15,6 +15,9 @@ set -euo pipefail
 # test makes its certificates.
 packages=(g++ cmake ninja-build pkg-config libgtest-dev qt6-base-dev libqcustomplot-dev locales xvfb xdotool imagemagick x11-utils dpkg-dev file poppler-utils
           libmosquitto-dev mosquitto mosquitto-clients openssl "$@")
+# libfuse3-dev, fuse3: the tests play a power cut on a FUSE file system that
+# keeps only what was synced (tests/support/PowerCutFs).
+packages+=(libfuse3-dev fuse3)
 
 missing=()
 for p in "${packages[@]}"; do
