@@ -4,11 +4,14 @@
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
+#include <cctype>
 #include <cstdlib>
 #include <string>
 
+#include "AsUnprivileged.h"
 #include "SimBus.h"
 #include "VerrouPort.h"
 
@@ -88,6 +91,142 @@ TEST_F(PortOwnerTest, TakingAnotherPortFreesTheFirst) {
   ASSERT_EQ(program.Prendre(Com + 1).Etat, EtatVerrou::Pris);
   EXPECT_EQ(another.Prendre(Com).Etat, EtatVerrou::Pris);
   EXPECT_EQ(another.Prendre(Com + 1).Etat, EtatVerrou::TenuAilleurs);
+}
+
+// A user who cannot open the port (nobody, on the simulator's terminal, which
+// is root's and closed to others) tries to take or forge its lock, while the
+// program holds it or before: every try is refused, and afterwards the
+// program holds the port and a second program is told the program's
+// process, not a name the intruder wrote.
+struct Intrusion {
+  const char *what;
+  bool programHoldsIt;
+  // The intruder's try at the lock file of the port; true when the system
+  // let it through.
+  bool (*attempt)(const std::string &lockFile);
+};
+bool TakeTheLock(const std::string &) {
+  TVerrouPort intruder;
+  const ResultatVerrou r = intruder.Prendre(Com);
+  return r.Etat == EtatVerrou::Pris || intruder.Tenu();
+}
+bool WriteAFalseHolder(const std::string &lockFile) {
+  const int fd = ::open(lockFile.c_str(), O_RDWR | O_CREAT, 0666);
+  if (fd < 0) return false;
+  const bool written = ::pwrite(fd, "1 systemd\n", 10, 0) == 10;
+  ::close(fd);
+  return written;
+}
+bool MakeTheFileFirst(const std::string &lockFile) {
+  const int fd = ::open(lockFile.c_str(), O_RDWR | O_CREAT | O_EXCL, 0600);
+  if (fd >= 0) ::close(fd);
+  return fd >= 0;
+}
+bool LockItForReading(const std::string &lockFile) {
+  const int fd = ::open(lockFile.c_str(), O_RDONLY);
+  if (fd < 0) return false;
+  struct flock lock {};
+  lock.l_type = F_RDLCK;
+  const bool locked = ::fcntl(fd, F_OFD_SETLK, &lock) == 0;
+  ::close(fd);
+  return locked;
+}
+bool PlantALink(const std::string &lockFile) {
+  ::unlink(lockFile.c_str());
+  return ::symlink("/tmp/elsewhere", lockFile.c_str()) == 0;
+}
+// To put a folder of its own in its place.
+bool MoveTheFolderAway(const std::string &) {
+  const std::string folder = TVerrouPort::DossierPartage();
+  return ::rename(folder.c_str(), (folder + ".away").c_str()) == 0 || ::rmdir(folder.c_str()) == 0;
+}
+
+class PortIntruderTest : public PortOwnerTest, public ::testing::WithParamInterface<Intrusion> {};
+
+TEST_P(PortIntruderTest, AUserWhoCannotOpenThePortCanNeitherTakeNorForgeItsLock) {
+  const Intrusion &intrusion = GetParam();
+  const std::string lockFile = TVerrouPort::FichierVerrou(bus.SlavePath());
+  if (lockFile.rfind(TVerrouPort::DossierPartage(), 0) != 0)
+    GTEST_SKIP() << "the shared lock folder cannot be used here (not root?)";
+  ::unlink(lockFile.c_str());
+  TVerrouPort program, another;
+  if (intrusion.programHoldsIt) {
+    ASSERT_EQ(program.Prendre(Com).Etat, EtatVerrou::Pris);
+  }
+  bool through;
+  {
+    AsUnprivileged nobody;
+    if (!nobody.Active()) GTEST_SKIP() << "file access cannot be checked as nobody here";
+    const int port = ::open(bus.SlavePath().c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
+    if (port >= 0) ::close(port);
+    ASSERT_LT(port, 0) << "nobody cannot open the port";
+    through = intrusion.attempt(lockFile);
+  }
+  EXPECT_FALSE(through) << intrusion.what;
+  EXPECT_EQ(program.Prendre(Com).Etat, EtatVerrou::Pris);
+  const ResultatVerrou refused = another.Prendre(Com);
+  EXPECT_EQ(refused.Etat, EtatVerrou::TenuAilleurs);
+  EXPECT_EQ(refused.Detenteur, ::getpid());
+  EXPECT_EQ(refused.Programme, "test_sensors");
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Nobody, PortIntruderTest,
+    ::testing::Values(Intrusion{"takes the free lock", false, TakeTheLock},
+                      Intrusion{"takes the held lock", true, TakeTheLock},
+                      Intrusion{"writes 1 systemd into the lock file", true, WriteAFalseHolder},
+                      Intrusion{"makes the lock file first, mode 0600", false, MakeTheFileFirst},
+                      Intrusion{"read-locks the lock file", false, LockItForReading},
+                      Intrusion{"plants a link at the lock's name", false, PlantALink},
+                      Intrusion{"moves the lock folder away", false, MoveTheFolderAway}),
+    [](const ::testing::TestParamInfo<Intrusion> &info) {
+      std::string name;
+      for (const char *c = info.param.what; *c; ++c)
+        if (std::isalnum(static_cast<unsigned char>(*c))) name += *c;
+      return name;
+    });
+
+// A lock file the program did not make (by hand, by another member of the
+// ports' group) is never trusted, and never taken as no lock at all: the
+// port counts as held by another program until it is removed.
+TEST_F(PortOwnerTest, ALockFileThatOthersCouldOpenOrNobodyCanIsHeldNotIgnored) {
+  const std::string lockFile = TVerrouPort::FichierVerrou(bus.SlavePath());
+  if (lockFile.rfind(TVerrouPort::DossierPartage(), 0) != 0)
+    GTEST_SKIP() << "the shared lock folder cannot be used here (not root?)";
+  const struct {
+    const char *what;
+    mode_t mode;  // 0: a link to a file elsewhere
+    uid_t owner;
+  } files[] = {{"another user's, mode 0600", 0600, AsUnprivileged::Nobody},
+               {"open to everyone, mode 0666", 0666, 0},
+               {"a link to a file elsewhere", 0, 0}};
+  const std::string elsewhere = ::testing::TempDir() + "nivelix-elsewhere";
+  for (const auto &f : files) {
+    SCOPED_TRACE(f.what);
+    ::unlink(lockFile.c_str());
+    if (f.mode == 0) {
+      ASSERT_EQ(::close(::open(elsewhere.c_str(), O_RDWR | O_CREAT, 0660)), 0);
+      ASSERT_EQ(::symlink(elsewhere.c_str(), lockFile.c_str()), 0);
+    } else {
+      const int fd = ::open(lockFile.c_str(), O_RDWR | O_CREAT | O_EXCL, f.mode);
+      ASSERT_GE(fd, 0);
+      ASSERT_EQ(::fchmod(fd, f.mode), 0);
+      ASSERT_EQ(::fchown(fd, f.owner, static_cast<gid_t>(-1)), 0);
+      ::close(fd);
+    }
+    TVerrouPort program;
+    const ResultatVerrou r = program.Prendre(Com);
+    EXPECT_EQ(r.Etat, EtatVerrou::TenuAilleurs);
+    EXPECT_EQ(r.Detenteur, 0);
+    EXPECT_FALSE(program.Tenu());
+  }
+  ::unlink(lockFile.c_str());
+  ::unlink(elsewhere.c_str());
+  TVerrouPort program;
+  EXPECT_EQ(program.Prendre(Com).Etat, EtatVerrou::Pris) << "made anew once it is gone";
+  struct stat st {};
+  ASSERT_EQ(::stat(lockFile.c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 0777, 0660u);
 }
 
 }  // namespace
