@@ -4,7 +4,10 @@
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
+#include <grp.h>
+#include <sys/mount.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cctype>
@@ -227,6 +230,66 @@ TEST_F(PortOwnerTest, ALockFileThatOthersCouldOpenOrNobodyCanIsHeldNotIgnored) {
   struct stat st {};
   ASSERT_EQ(::stat(lockFile.c_str(), &st), 0);
   EXPECT_EQ(st.st_mode & 0777, 0660u);
+}
+
+// What stands at /run/lock/nivelix decides where the lock goes: a folder
+// that someone other than root made, or that everyone may write, or a link,
+// is never used (the lock falls back to a folder of the user's own, and
+// nothing is put in the untrusted one); a missing one is made by root as the
+// service's tmpfiles entry would. Played in a process of its own with a
+// private /run/lock, so that no other test sees the folder change.
+TEST_F(PortOwnerTest, OnlyAFolderOfRootsOwnWithTheRightModeHoldsTheLocks) {
+  enum What { Missing, AnotherUsers, WritableByAll, ALink };
+  const struct {
+    const char *what;
+    What stands;
+    bool used;  // the lock goes in it
+  } rows[] = {{"missing: made root:dialout 2775", Missing, true},
+              {"made by another user", AnotherUsers, false},
+              {"root's but writable by all", WritableByAll, false},
+              {"a link to a folder elsewhere", ALink, false}};
+  const std::string shared = TVerrouPort::DossierPartage();
+  for (const auto &row : rows) {
+    SCOPED_TRACE(row.what);
+    const pid_t child = ::fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+      // 77: this machine cannot give the process a /run/lock of its own.
+      if (::unshare(CLONE_NEWNS) != 0 || ::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0 ||
+          ::mount("tmpfs", "/run/lock", "tmpfs", 0, "mode=1777") != 0)
+        ::_exit(77);
+      if (row.stands == AnotherUsers || row.stands == WritableByAll) {
+        if (::mkdir(shared.c_str(), 0777) != 0 || ::chmod(shared.c_str(), 0777) != 0) ::_exit(2);
+        if (row.stands == AnotherUsers && ::chown(shared.c_str(), AsUnprivileged::Nobody, AsUnprivileged::Nobody) != 0)
+          ::_exit(2);
+      } else if (row.stands == ALink) {
+        if (::mkdir("/run/lock/elsewhere", 0777) != 0 || ::symlink("/run/lock/elsewhere", shared.c_str()) != 0)
+          ::_exit(2);
+      }
+      TVerrouPort program;
+      if (program.Prendre(Com).Etat != EtatVerrou::Pris) ::_exit(3);
+      const bool inShared = TVerrouPort::FichierVerrou(bus.SlavePath()).rfind(shared + "/", 0) == 0;
+      if (inShared != row.used) ::_exit(4);
+      struct stat st {};
+      if (row.stands == Missing) {
+        const group *dialout = ::getgrnam("dialout");
+        if (::lstat(shared.c_str(), &st) != 0 || st.st_uid != 0 || (st.st_mode & 07777) != 02775 ||
+            (dialout && st.st_gid != dialout->gr_gid))
+          ::_exit(5);
+      }
+      // Nothing of the lock put in an untrusted folder.
+      const char *untrusted = row.stands == ALink ? "/run/lock/elsewhere" : shared.c_str();
+      if (!row.used && ::rmdir(untrusted) != 0) ::_exit(6);
+      ::_exit(0);
+    }
+    int status = 0;
+    ASSERT_EQ(::waitpid(child, &status, 0), child);
+    ASSERT_TRUE(WIFEXITED(status));
+    if (WEXITSTATUS(status) == 77) GTEST_SKIP() << "no private /run/lock can be mounted here (not root?)";
+    EXPECT_EQ(WEXITSTATUS(status), 0)
+        << "2: set-up, 3: lock not taken, 4: lock in the wrong folder, 5: folder made wrong, "
+           "6: something put in the untrusted folder";
+  }
 }
 
 }  // namespace
