@@ -5,6 +5,7 @@
 
 #include <fcntl.h>
 #include <grp.h>
+#include <stdlib.h>
 #include <sys/mount.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -289,6 +290,50 @@ TEST_F(PortOwnerTest, OnlyAFolderOfRootsOwnWithTheRightModeHoldsTheLocks) {
     EXPECT_EQ(WEXITSTATUS(status), 0)
         << "2: set-up, 3: lock not taken, 4: lock in the wrong folder, 5: folder made wrong, "
            "6: something put in the untrusted folder";
+  }
+}
+
+// A user outside the ports' group who may still open a port (a terminal of
+// its own here) cannot lock in the shared folder: the lock goes to a folder
+// of the user's own, where it keeps the user's programs apart; one that
+// another user made in its place is never used, and the lock is then simply
+// not taken (nobody refused, nothing held). In a process of its own, as
+// nobody, with a private /run/lock.
+TEST_F(PortOwnerTest, AUserOutsideThePortsGroupLocksInAFolderOfItsOwn) {
+  const std::string own = "/tmp/nivelix-" + std::to_string(AsUnprivileged::Nobody);
+  for (const bool plantedByRoot : {false, true}) {
+    SCOPED_TRACE(plantedByRoot ? "its folder made first by root, mode 0777" : "no folder yet");
+    const pid_t child = ::fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+      if (::unshare(CLONE_NEWNS) != 0 || ::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0 ||
+          ::mount("tmpfs", "/run/lock", "tmpfs", 0, "mode=1777") != 0 ||
+          ::mount("tmpfs", "/tmp", "tmpfs", 0, "mode=1777") != 0)
+        ::_exit(77);
+      TVerrouPort::FichierVerrou(bus.SlavePath());  // root makes the shared folder
+      if (plantedByRoot && (::mkdir(own.c_str(), 0777) != 0 || ::chmod(own.c_str(), 0777) != 0)) ::_exit(2);
+      const gid_t nogroup = AsUnprivileged::Nobody;
+      if (::setgroups(0, nullptr) != 0 || ::setgid(nogroup) != 0 || ::setuid(AsUnprivileged::Nobody) != 0)
+        ::_exit(2);
+      const int master = ::posix_openpt(O_RDWR | O_NOCTTY);
+      if (master < 0 || ::grantpt(master) != 0 || ::unlockpt(master) != 0) ::_exit(2);
+      PointAt(::ptsname(master));
+      TVerrouPort mine, another;
+      const ResultatVerrou r = mine.Prendre(Com);
+      if (plantedByRoot) ::_exit(r.Etat == EtatVerrou::ErreurSysteme && !mine.Tenu() ? 0 : 3);
+      if (r.Etat != EtatVerrou::Pris) ::_exit(3);
+      if (another.Prendre(Com).Etat != EtatVerrou::TenuAilleurs) ::_exit(4);
+      struct stat st {};
+      if (::lstat(own.c_str(), &st) != 0 || st.st_uid != AsUnprivileged::Nobody || (st.st_mode & 0777) != 0700)
+        ::_exit(5);
+      ::_exit(0);
+    }
+    int status = 0;
+    ASSERT_EQ(::waitpid(child, &status, 0), child);
+    ASSERT_TRUE(WIFEXITED(status));
+    if (WEXITSTATUS(status) == 77) GTEST_SKIP() << "no private /run/lock can be mounted here (not root?)";
+    EXPECT_EQ(WEXITSTATUS(status), 0) << "2: set-up, 3: not taken (or taken in another's folder), "
+                                         "4: a second holder not refused, 5: folder made wrong";
   }
 }
 
