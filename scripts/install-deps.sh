@@ -18,9 +18,9 @@ packages=(g++ cmake ninja-build pkg-config libgtest-dev qt6-base-dev libqcustomp
 # libsystemd-dev: nivelix-record tells systemd it is ready and pings its
 # watchdog through sd_notify.
 packages+=(libsystemd-dev)
-# debootstrap, systemd-container: scripts/try-service.sh boots a Debian tree
-# under systemd-nspawn to try the recording service under a real systemd.
-packages+=(debootstrap systemd-container)
+# libfuse3-dev, fuse3: the tests play a power cut on a FUSE file system that
+# keeps only what was synced (tests/support/PowerCutFs).
+packages+=(libfuse3-dev fuse3)
 
 missing=()
 for p in "${packages[@]}"; do

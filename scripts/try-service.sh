@@ -20,7 +20,7 @@ dir="${NIVELIX_BUILD_DIR:-build}"
 nspawn="${NIVELIX_NSPAWN_DIR:-/var/tmp/nivelix-nspawn}"
 tree="$nspawn/tree"
 mirror="${NIVELIX_DEBIAN_MIRROR:-http://deb.debian.org/debian}"
-command -v debootstrap >/dev/null && command -v systemd-nspawn >/dev/null || bash scripts/install-deps.sh
+command -v debootstrap >/dev/null && command -v systemd-nspawn >/dev/null || bash scripts/install-deps.sh debootstrap systemd-container
 
 say() { echo "try-service: $*"; }
 fail() { echo "try-service: FAILED: $*" >&2; exit 1; }

@@ -75,6 +75,42 @@ WriteCause CauseOf(int error, const QString &path) {
   }
 }
 
+// A file that cannot be synced at all (a pipe, a character device such as
+// /dev/null) has no disk to reach: the system says EINVAL or EROFS.
+bool NothingToSync(int error) { return error == EINVAL || error == EROFS; }
+
+// Puts what was written to fd on the disk itself: a line is on disk only
+// once fdatasync has returned, a write() alone reaches the page cache. 0, or
+// the system error.
+int SyncData(int fd) {
+  int r;
+  do {
+    r = ::fdatasync(fd);
+  } while (r != 0 && errno == EINTR);
+  return r == 0 || NothingToSync(errno) ? 0 : errno;
+}
+
+// The name of a newly made file is on disk only once its folder is synced:
+// without it a power cut can leave no file at all, however often the file
+// was synced. The folder is the one the file really is in (path may be a
+// link to a file elsewhere). 0, or the system error.
+int SyncFolder(const QString &path) {
+  const QString real = QFileInfo(path).canonicalFilePath();
+  const QString folder = QFileInfo(real.isEmpty() ? path : real).absolutePath();
+  int fd;
+  do {
+    fd = ::open(QFile::encodeName(folder).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  } while (fd < 0 && errno == EINTR);
+  if (fd < 0) return errno;
+  int r;
+  do {
+    r = ::fsync(fd);
+  } while (r != 0 && errno == EINTR);
+  const int error = r == 0 || NothingToSync(errno) ? 0 : errno;
+  ::close(fd);
+  return error;
+}
+
 // Records the refusal in r (the first one only) and returns false.
 bool Failure(WriteResult &r, int error, const QString &path) {
   if (!r.Failed()) {
@@ -208,20 +244,23 @@ bool TFichierAcquisition::RepairTear(int fd, WriteResult &r) {
 }
 
 bool TFichierAcquisition::WriteWaiting(int fd, WriteResult &r) {
-  while (!m_waiting.empty()) {
+  if (m_waiting.empty()) return true;
+  const off_t start = ::lseek(fd, 0, SEEK_END);
+  if (start < 0) return Failure(r, errno, QString());
+  std::size_t next = 0;  // the first waiting line not in the file yet
+  off_t end = start;     // the end of the whole lines written by this call
+  int error = 0;
+  while (next < m_waiting.size() && error == 0) {
     // Several waiting lines go together: a day of them caught up in one tick
     // costs a few writes, not tens of thousands.
     QByteArray batch;
     std::size_t lines = 0;
-    for (const QByteArray &line : m_waiting) {
-      if (lines > 0 && batch.size() + line.size() > BatchBytes) break;
-      batch += line;
+    for (std::size_t i = next; i < m_waiting.size(); ++i) {
+      if (lines > 0 && batch.size() + m_waiting[i].size() > BatchBytes) break;
+      batch += m_waiting[i];
       ++lines;
     }
-    const off_t start = ::lseek(fd, 0, SEEK_END);
-    if (start < 0) return Failure(r, errno, QString());
     qsizetype done = 0;
-    int error = 0;
     while (done < batch.size()) {
       const ssize_t n = ::write(fd, batch.constData() + done, static_cast<std::size_t>(batch.size() - done));
       if (n < 0 && errno == EINTR) continue;
@@ -234,15 +273,31 @@ bool TFichierAcquisition::WriteWaiting(int fd, WriteResult &r) {
     // The lines that reached the file whole stay; the rest of a line cut
     // short goes again, whole, with the next call.
     qsizetype whole = 0;
-    while (lines > 0 && whole + m_waiting.front().size() <= done) {
-      whole += m_waiting.front().size();
-      m_waiting.pop_front();
+    while (lines > 0 && whole + m_waiting[next].size() <= done) {
+      whole += m_waiting[next].size();
+      ++next;
       --lines;
-      ++r.linesWritten;
     }
-    if (done > whole) CutBack(fd, start + whole);
-    if (error != 0) return Failure(r, error, QString());
+    end += whole;
+    if (done > whole) CutBack(fd, end);
   }
+  // Written is not yet on disk. The lines count as written, and leave the
+  // queue, only once fdatasync has returned, one sync for all of them. A
+  // sync that fails may have lost any of them: they are cut off the file
+  // and go again, whole, with the next call, so that none is lost and none
+  // is in the file twice.
+  if (next > 0) {
+    if (const int syncError = SyncData(fd)) {
+      CutBack(fd, start);
+      next = 0;
+      if (error == 0) error = syncError;
+    }
+  }
+  for (; next > 0; --next) {
+    m_waiting.pop_front();
+    ++r.linesWritten;
+  }
+  if (error != 0) return Failure(r, error, QString());
   return true;
 }
 
@@ -258,13 +313,17 @@ WriteResult TFichierAcquisition::Create(const QString &path, const QByteArray &h
     return Finish(r);
   }
   m_waiting.push_back(header);
-  const bool written = WriteWaiting(fd, r);
+  bool written = WriteWaiting(fd, r);
   // The header is not a sample: it is never kept waiting for a run that
   // does not start.
   m_waiting.clear();
   r.linesWritten = 0;
   // Nothing but whole lines: a header cut short has left an empty file.
-  if (::close(fd) != 0 && written) Failure(r, errno, path);
+  if (::close(fd) != 0 && written) written = Failure(r, errno, path);
+  // Once, for the run: the file's name goes to disk with its header.
+  if (written) {
+    if (const int error = SyncFolder(path)) Failure(r, error, path);
+  }
   return Finish(r);
 }
 

@@ -1,10 +1,13 @@
 // FichierAcquisition: the bytes of an acquisition file and the writing of them.
 //
 // The file is 8-bit text in the locale's encoding, CRLF line ends, fields
-// separated by one TAB. Each line goes to the system in one write() and the
-// file is closed after every line, so that every complete sample is on disk
-// once it has been taken, and nothing but whole lines ever is. Qt Core only:
-// the program's window and a recorder without one write through it alike.
+// separated by one TAB. Each line goes to the system in one write() and is
+// pushed to the disk itself (fdatasync) before the call that wrote it
+// returns, so that every complete sample is on disk before the next one is
+// taken and a power cut loses at most the sample being taken; nothing but
+// whole lines ever is in the file. A write() alone only reaches the page
+// cache, which a power cut empties. Qt Core only: the program's window and a
+// recorder without one write through it alike.
 #ifndef NIVELIX_FICHIERACQUISITION_H
 #define NIVELIX_FICHIERACQUISITION_H
 
@@ -77,12 +80,13 @@ struct WriteResult {
   bool Failed() const { return cause != WriteCause::None; }
 };
 
-// Writes an acquisition file in whole lines. Each call opens the file, writes
-// and closes it again, so that every line is on disk once the call returns
-// and nothing holds the file between samples. A line that the system refuses
-// is kept waiting and goes to the file, in order, with the next call that
-// succeeds; a write that stops half way through is cut back to the end of the
-// last whole line, so the file never holds a torn line.
+// Writes an acquisition file in whole lines. Each call opens the file, writes,
+// syncs (fdatasync) and closes it again, so that every line a call reports
+// written is on disk when it returns, and nothing holds the file between
+// samples. A line that the system refuses, or that it took but could not put
+// on disk, is kept waiting and goes to the file, in order, with the next call
+// that succeeds; a write that stops half way through is cut back to the end
+// of the last whole line, so the file never holds a torn line.
 class TFichierAcquisition {
  public:
   // The lines a day of samples at periodSeconds makes, at least one: as many
@@ -92,9 +96,11 @@ class TFichierAcquisition {
   void SetWaitingLimit(int64_t lines) { m_waitingLimit = lines < 1 ? 1 : lines; }
 
   // Creates (or empties) the file at path and writes the header in one write.
-  // Forgets the lines waiting for an earlier file. A header that cannot be
-  // written whole is not kept: the file is cut back to empty and the caller
-  // does not start the run.
+  // Once the header is on disk, the folder is synced too (fsync), so that
+  // the new file's name survives a power cut as well as its bytes. Forgets
+  // the lines waiting for an earlier file. A header that cannot be written
+  // whole, or put on disk, is not kept: the file is cut back to empty and
+  // the caller does not start the run.
   WriteResult Create(const QString &path, const QByteArray &header);
   // Writes the lines waiting, then line, to the end of the existing file at
   // path. A missing file is a failure and is never created again: the lines
@@ -112,8 +118,9 @@ class TFichierAcquisition {
   int64_t Dropped() const { return m_dropped; }
 
  private:
-  // Writes the waiting lines to fd in as few writes as fit; true when all
-  // went. On a refusal, r gets the cause and the file is cut back.
+  // Writes the waiting lines to fd in as few writes as fit and syncs them;
+  // true when all went. Lines leave the queue only once they are on disk. On
+  // a refusal, r gets the cause and the file is cut back.
   bool WriteWaiting(int fd, WriteResult &r);
   // Cuts the file on fd back to size; remembers to do it at the next call
   // when the system refuses.

@@ -2,6 +2,7 @@
 #include "VerrouPort.h"
 
 #include <fcntl.h>
+#include <grp.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -14,10 +15,12 @@
 
 namespace {
 
-constexpr const char *LockFolder = "/run/lock";
-constexpr const char *FallbackLockFolder = "/tmp";
-constexpr const char *LockPrefix = "nivelix-";
-constexpr mode_t LockFileMode = 0666;  // every user may lock the port it can open
+constexpr const char *SharedFolder = "/run/lock/nivelix";
+constexpr const char *SharedGroup = "dialout";
+constexpr mode_t SharedFolderMode = 02775;  // setgid: files take the folder's group
+constexpr mode_t SharedFileMode = 0660;     // the group may lock, nobody else may open
+constexpr mode_t OwnFolderMode = 0700;
+constexpr mode_t OwnFileMode = 0600;
 constexpr std::size_t HolderTextMax = 128;
 
 // The device's real path, so that /dev/serial/by-id/... and /dev/ttyUSB0, or
@@ -40,29 +43,176 @@ std::string ProgramName() {
   return name;
 }
 
-// Opens the lock file without creating it first: in a sticky world-writable
-// folder the system refuses O_CREAT on a file another user owns
-// (fs.protected_regular), though opening it is allowed. O_NOFOLLOW: a link
-// planted under the lock's name is not followed.
-int OpenLockFile(const std::string &file) {
+// The group of the serial ports, whose members may lock them; root's group
+// on a system without one.
+gid_t PortGroup() {
+  struct group entry {};
+  struct group *found = nullptr;
+  char buffer[4096];
+  if (::getgrnam_r(SharedGroup, &entry, buffer, sizeof buffer, &found) == 0 && found)
+    return found->gr_gid;
+  return 0;
+}
+
+// The folder at path as a descriptor: every later step goes through it, so
+// a folder swapped under the name after the checks cannot receive the lock.
+// A link at the name is not followed.
+int OpenFolder(const std::string &path) {
   int fd;
   do {
-    fd = ::open(file.c_str(), O_RDWR | O_NOFOLLOW | O_CLOEXEC);
-  } while (fd < 0 && errno == EINTR);
-  if (fd >= 0 || errno != ENOENT) return fd;
-  do {
-    fd = ::open(file.c_str(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, LockFileMode);
-  } while (fd < 0 && errno == EINTR);
-  if (fd >= 0) {
-    ::fchmod(fd, LockFileMode);  // the umask must not keep other users out
-    return fd;
-  }
-  if (errno != EEXIST) return -1;
-  // Another program made it in between.
-  do {
-    fd = ::open(file.c_str(), O_RDWR | O_NOFOLLOW | O_CLOEXEC);
+    fd = ::open(path.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
   } while (fd < 0 && errno == EINTR);
   return fd;
+}
+
+// Only root can have made it, and only root and the ports' group can make
+// files in it.
+bool SharedFolderTrusted(const struct stat &st) {
+  if (!S_ISDIR(st.st_mode) || st.st_uid != 0 || (st.st_mode & S_IWOTH)) return false;
+  return !(st.st_mode & S_IWGRP) || st.st_gid == 0 || st.st_gid == PortGroup();
+}
+
+bool OwnFolderTrusted(const struct stat &st) {
+  return S_ISDIR(st.st_mode) && st.st_uid == ::geteuid() && (st.st_mode & 077) == 0;
+}
+
+// Makes the shared folder as systemd-tmpfiles would, when it is missing and
+// the program runs as root. It is private until it has its group and mode;
+// a folder someone else made in the meantime stays theirs, and is then
+// refused by the checks.
+void MakeSharedFolder() {
+  if (::geteuid() != 0 || ::mkdir(SharedFolder, 0700) != 0) return;
+  const int fd = OpenFolder(SharedFolder);
+  if (fd < 0) return;
+  if (::fchown(fd, 0, PortGroup()) == 0) ::fchmod(fd, SharedFolderMode);
+  ::close(fd);
+}
+
+// Where this user's lock files go.
+struct LockFolder {
+  int fd = -1;
+  bool shared = false;
+  std::string path, prefix;  // a file is path + "/" + prefix + key + ".lock"
+  gid_t group = 0;           // shared: the group every file must have
+  LockFolder() = default;
+  LockFolder(const LockFolder &) = delete;
+  LockFolder &operator=(const LockFolder &) = delete;
+  ~LockFolder() {
+    if (fd >= 0) ::close(fd);
+  }
+};
+
+// A folder of the user's own, when the shared one cannot be used. Nobody
+// else can write in it, so nobody else can take or forge a lock there.
+bool OpenOwnFolder(LockFolder &folder) {
+  const std::string uid = std::to_string(::geteuid());
+  const struct {
+    std::string path, prefix;
+    bool make;
+  } candidates[] = {{"/run/user/" + uid, "nivelix-", false}, {"/tmp/nivelix-" + uid, "", true}};
+  for (const auto &c : candidates) {
+    if (c.make) ::mkdir(c.path.c_str(), OwnFolderMode);
+    const int fd = OpenFolder(c.path);
+    struct stat st {};
+    if (fd >= 0 && ::fstat(fd, &st) == 0 && OwnFolderTrusted(st)) {
+      folder.fd = fd;
+      folder.path = c.path;
+      folder.prefix = c.prefix;
+      return true;
+    }
+    if (fd >= 0) ::close(fd);
+  }
+  errno = EPERM;  // /tmp/nivelix-<uid> is someone else's
+  return false;
+}
+
+// The shared folder when this user may make lock files in it, else the
+// user's own. False, errno set, when neither can be used.
+bool OpenLockFolder(LockFolder &folder) {
+  int fd = OpenFolder(SharedFolder);
+  if (fd < 0 && errno == ENOENT) {
+    MakeSharedFolder();
+    fd = OpenFolder(SharedFolder);
+  }
+  struct stat st {};
+  if (fd >= 0 && ::fstat(fd, &st) == 0 && SharedFolderTrusted(st) &&
+      ::faccessat(fd, ".", W_OK | X_OK, AT_EACCESS) == 0) {
+    folder.fd = fd;
+    folder.shared = true;
+    folder.path = SharedFolder;
+    folder.group = st.st_gid;
+    return true;
+  }
+  if (fd >= 0) ::close(fd);
+  return OpenOwnFolder(folder);
+}
+
+std::string LockFileName(const LockFolder &folder, const std::string &key) {
+  std::string name = key;
+  for (char &c : name)
+    if (c == '/') c = '_';
+  return folder.prefix + name + ".lock";
+}
+
+// What opening a lock file gave.
+enum class OuvertureVerrou { Ouvert, Suspect, Erreur };
+
+// A file that only the users who may lock the port can open: a plain file,
+// one name, in the shared folder of its group and open to the group alone,
+// in the user's own folder the user's alone.
+bool LockFileTrusted(const LockFolder &folder, const struct stat &st) {
+  if (!S_ISREG(st.st_mode) || st.st_nlink != 1) return false;
+  if (!folder.shared) return st.st_uid == ::geteuid() && (st.st_mode & 077) == 0;
+  return st.st_gid == folder.group && (st.st_mode & 0007) == 0 && (st.st_mode & 0060) == 0060;
+}
+
+// Opens the lock file in folder, making it when there is none. O_NOFOLLOW:
+// a link planted under the lock's name is not followed; O_NONBLOCK: a FIFO
+// there cannot hang the program (it is refused as not a plain file).
+OuvertureVerrou OpenLockFile(const LockFolder &folder, const std::string &name, int &fd) {
+  const int access = O_RDWR | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC;
+  const mode_t mode = folder.shared ? SharedFileMode : OwnFileMode;
+  do {
+    fd = ::openat(folder.fd, name.c_str(), access);
+  } while (fd < 0 && errno == EINTR);
+  if (fd < 0 && errno == ENOENT) {
+    do {
+      fd = ::openat(folder.fd, name.c_str(), access | O_CREAT | O_EXCL, mode);
+    } while (fd < 0 && errno == EINTR);
+    if (fd >= 0) {
+      ::fchmod(fd, mode);  // the umask must not keep the group out
+    } else if (errno == EEXIST) {
+      // Another program made it in between.
+      do {
+        fd = ::openat(folder.fd, name.c_str(), access);
+      } while (fd < 0 && errno == EINTR);
+    }
+  }
+  if (fd < 0) {
+    // This user may make files in the folder, so a file it cannot open, or a
+    // link, was put there to keep others out by someone who may use the
+    // port: it counts as held, never as no lock at all.
+    return errno == EACCES || errno == ELOOP ? OuvertureVerrou::Suspect : OuvertureVerrou::Erreur;
+  }
+  struct stat st {};
+  if (::fstat(fd, &st) != 0 || !LockFileTrusted(folder, st)) {
+    ::close(fd);
+    fd = -1;
+    return OuvertureVerrou::Suspect;
+  }
+  return OuvertureVerrou::Ouvert;
+}
+
+// Whether this user may open the device for reading and writing, checked
+// with the ids the system checks files with (AT_EACCESS). The lock stands
+// for the right to talk on the port: a user without it must not hold the
+// lock, which would keep the port from those who have it. This is checked
+// rather than the holder's own use of the device, because the holder does
+// not keep the device open between the libraries' calls (their exclusive
+// open would refuse the libraries themselves), and a lock by description
+// does not even tell which process holds it.
+bool MayUseDevice(const std::string &device) {
+  return ::faccessat(AT_FDCWD, device.c_str(), R_OK | W_OK, AT_EACCESS) == 0;
 }
 
 bool LockWhole(int fd) {
@@ -104,15 +254,14 @@ void WriteHolder(int fd) {
 
 TVerrouPort::~TVerrouPort() { Liberer(); }
 
+const char *TVerrouPort::DossierPartage() { return SharedFolder; }
+
 std::string TVerrouPort::FichierVerrou(const std::string &devicePath) {
   std::string key = RealPath(devicePath);
   if (key.empty()) key = devicePath;
-  for (char &c : key)
-    if (c == '/') c = '_';
-  struct stat folder {};
-  const char *dir = ::stat(LockFolder, &folder) == 0 && S_ISDIR(folder.st_mode) ? LockFolder
-                                                                                 : FallbackLockFolder;
-  return std::string(dir) + "/" + LockPrefix + key + ".lock";
+  LockFolder folder;
+  if (!OpenLockFolder(folder)) return std::string();
+  return folder.path + "/" + LockFileName(folder, key);
 }
 
 ResultatVerrou TVerrouPort::Prendre(int portNumber) {
@@ -141,10 +290,26 @@ ResultatVerrou TVerrouPort::Prendre(int portNumber) {
     return result;
   }
   Liberer();
-  const int fd = OpenLockFile(FichierVerrou(key));
-  if (fd < 0) {
+  if (!MayUseDevice(key)) {
     result.Erreur = errno;
     return result;
+  }
+  LockFolder folder;
+  if (!OpenLockFolder(folder)) {
+    result.Erreur = errno;
+    return result;
+  }
+  int fd = -1;
+  switch (OpenLockFile(folder, LockFileName(folder, key), fd)) {
+    case OuvertureVerrou::Ouvert:
+      break;
+    case OuvertureVerrou::Suspect:
+      // Held by whoever put it there; who that is, the file cannot say.
+      result.Etat = EtatVerrou::TenuAilleurs;
+      return result;
+    case OuvertureVerrou::Erreur:
+      result.Erreur = errno;
+      return result;
   }
   if (!LockWhole(fd)) {
     const int error = errno;

@@ -9,14 +9,33 @@
 // It cannot be a flock on the device itself: the libraries flock the device
 // at every call from their own descriptor, and a lock held by the program
 // would refuse them. So it is a lock file keyed by the device's real path
-// (links resolved, so that two names of one device collide), in /run/lock
-// (world-writable with the sticky bit on Debian; /tmp where it is missing),
-// locked with an open-file-description lock: the system drops it with the
-// last descriptor, so a program that dies leaves no stale lock behind, and
-// two lock objects in one process exclude each other as two programs do.
-// The file holds the holder's process number and program name, so that a
-// refused program can say who holds the port. The file itself is left in
-// place: removing it would race with a program about to lock it.
+// (links resolved, so that two names of one device collide), locked with an
+// open-file-description lock: the system drops it with the last descriptor,
+// so a program that dies leaves no stale lock behind, and two lock objects in
+// one process exclude each other as two programs do. The file holds the
+// holder's process number and program name, so that a refused program can
+// say who holds the port. The file itself is left in place: removing it would
+// race with a program about to lock it.
+//
+// Only a user who may use the port can take or forge its lock:
+// - a user who cannot open the device for reading and writing is turned away
+//   before any lock file is touched;
+// - the lock files live in /run/lock/nivelix, root:dialout, mode 2775 (made
+//   at boot by systemd-tmpfiles, or by the program run as root when it is
+//   missing): only root and the members of dialout may make a file there,
+//   and the files are mode 0660 in group dialout, so that nobody else can
+//   even open one, to lock it or to write a false holder into it. A folder
+//   there that root does not own, or that others may write, is never used;
+//   a file there that is not a plain 0660 file of the folder's group (made
+//   by hand by a member, mode 0600 say) is never trusted either: the port is
+//   then refused as held by another program rather than used unguarded;
+// - where that folder cannot be used (not there and the program not root,
+//   not root's own, or the user not in its group), the lock falls back to a
+//   folder of the user's own (/run/user/<uid>, or /tmp/nivelix-<uid>, mode
+//   0700, checked to be the user's): it still keeps the user's own programs
+//   apart, and no other user can take or forge it; programs of different
+//   users then do not see each other's lock, and only the device's own
+//   exclusive open keeps their exchanges apart, one call at a time.
 #ifndef NIVELIX_VERROUPORT_H
 #define NIVELIX_VERROUPORT_H
 
@@ -27,8 +46,9 @@
 enum class EtatVerrou {
   Pris,          // this object holds the lock (now or from before)
   TenuAilleurs,  // another program holds it: Detenteur and Programme say who
-  ErreurSysteme, // no device to lock, or the lock file could not be made or
-                 // locked: Erreur says why; nothing held, nobody refused
+  ErreurSysteme, // no device to lock, a device this user cannot open
+                 // (EACCES), or the lock file could not be made or locked:
+                 // Erreur says why; nothing held, nobody refused
 };
 
 struct ResultatVerrou {
@@ -58,8 +78,11 @@ class TVerrouPort {
   // The device path whose lock is held; empty when none.
   const std::string &Peripherique() const { return m_cle; }
 
-  // The lock file of a device path (exposed for tests and diagnostics).
+  // The lock file of a device path for this user (exposed for tests and
+  // diagnostics); empty when no folder for it can be used.
   static std::string FichierVerrou(const std::string &devicePath);
+  // The folder of lock files shared by every user who may use the ports.
+  static const char *DossierPartage();
 
  private:
   int m_fd = -1;

@@ -50,6 +50,43 @@ bool WriteAt(int fd, const void *buffer, std::size_t size, off_t offset) {
 
 ResultatReglages Result(EtatReglages etat, int error = 0) { return ResultatReglages{etat, error}; }
 
+// A file that cannot be synced at all (on a file system without a disk)
+// says EINVAL or EROFS: there is nothing to wait for.
+bool NothingToSync(int error) { return error == EINVAL || error == EROFS; }
+
+// Puts what was written to fd on the disk itself: a pwrite() alone reaches
+// the page cache, which a power cut empties. False with errno set.
+bool SyncData(int fd) {
+  int r;
+  do {
+    r = ::fdatasync(fd);
+  } while (r != 0 && errno == EINTR);
+  return r == 0 || NothingToSync(errno);
+}
+
+// The name of a file just made is on disk only once its folder (the current
+// directory, where the file always is) is synced. False with errno set.
+bool SyncFolder() {
+  int fd;
+  do {
+    fd = ::open(".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  } while (fd < 0 && errno == EINTR);
+  if (fd < 0) return false;
+  int r;
+  do {
+    r = ::fsync(fd);
+  } while (r != 0 && errno == EINTR);
+  const int error = r == 0 || NothingToSync(errno) ? 0 : errno;
+  ::close(fd);
+  errno = error;
+  return error == 0;
+}
+
+// Writes size bytes at offset and waits until they are on disk.
+bool WriteAndSync(int fd, const void *buffer, std::size_t size, off_t offset) {
+  return WriteAt(fd, buffer, size, offset) && SyncData(fd);
+}
+
 // Opens the existing file, or makes it when there is none (created tells).
 // O_NOFOLLOW refuses a symbolic link at the name, dangling or not; O_EXCL
 // does the same for the creation, and a file that appeared in between is
@@ -162,14 +199,19 @@ ResultatReglages TFichierReglages::Charger(SettingsRecord &record) {
   ResultatReglages r = OpenOrCreate(O_RDONLY, fd, created);
   if (r.Etat != EtatReglages::Ok) return r;
   if (created) {
-    if (!WriteAt(fd, &record, sizeof record, 0)) {
+    // The record on disk first, then the name: after a power cut there is
+    // either no file or one whole record, never an empty file that every
+    // later start and save would refuse.
+    if (!WriteAndSync(fd, &record, sizeof record, 0)) {
       r = Result(EtatReglages::ErreurCreation, errno);
       ::close(fd);
       RemoveCreatedFile();
       return r;
     }
     r = CloseFile(fd);
-    return r.Etat == EtatReglages::Ok ? Result(EtatReglages::Cree) : r;
+    if (r.Etat != EtatReglages::Ok) return r;
+    if (!SyncFolder()) return Result(EtatReglages::ErreurCreation, errno);
+    return Result(EtatReglages::Cree);
   }
   return ReadRecordAndClose(fd, record);
 }
@@ -216,12 +258,27 @@ ResultatReglages TFichierReglages::EcrireEnregistrements(const SettingsRecord &c
   if (m_fd < 0) return Result(EtatReglages::ErreurEcriture, EBADF);
   const int fd = m_fd;
   m_fd = -1;
+  // Each record goes to disk before the next is written, so that a power
+  // cut at any moment leaves one of the two whole. Over an existing file the
+  // backup goes first: until it is on disk, record 0 still holds the old
+  // settings untouched; once it is, the old settings are whole in record 1
+  // however much of record 0 the cut let through. A file this save made
+  // holds nothing to keep: both records go in one write (record 0 first,
+  // leaving no hole of zeros where a record should be), then the folder, so
+  // that the file's name only reaches the disk with its records.
   const SettingsRecord records[2] = {current, m_previous};
-  if (!WriteAt(fd, records, sizeof records, 0)) {
+  const bool written =
+      m_created ? WriteAndSync(fd, records, sizeof records, 0)
+                : WriteAndSync(fd, &m_previous, sizeof m_previous, sizeof(SettingsRecord)) &&
+                      WriteAndSync(fd, &current, sizeof current, 0);
+  if (!written) {
     const ResultatReglages r = Result(EtatReglages::ErreurEcriture, errno);
     ::close(fd);
     if (m_created) RemoveCreatedFile();
     return r;
   }
-  return CloseFile(fd);
+  const ResultatReglages r = CloseFile(fd);
+  if (r.Etat == EtatReglages::Ok && m_created && !SyncFolder())
+    return Result(EtatReglages::ErreurEcriture, errno);
+  return r;
 }

@@ -37,7 +37,7 @@ class TFichierReglages {
   TFichierReglages &operator=(const TFichierReglages &) = delete;
 
   // Reads record 0 into record. A missing file is made holding record as
-  // given (the caller's defaults). A file that can be read but not written
+  // given (the caller's defaults), on disk with its name when this returns. A file that can be read but not written
   // loads all the same: only a save needs to write. On any failure record is
   // left as given and the file as it was.
   static ResultatReglages Charger(SettingsRecord &record);
@@ -51,7 +51,11 @@ class TFichierReglages {
   // current as the previous one.
   ResultatReglages LirePrecedent(const SettingsRecord &current);
   // Second step: writes current and the previous record at the start of the
-  // file and closes it. Records beyond the second are left as they are.
+  // file and closes it. Records beyond the second are left as they are. Each
+  // record is on disk (fdatasync) before the next is written, the backup
+  // first, so that a power cut during the save leaves one of them whole; a
+  // file the first step made is on disk with its name (folder synced) when
+  // this returns Ok.
   ResultatReglages EcrireEnregistrements(const SettingsRecord &current);
   // Whether the first step succeeded and the second has not run yet.
   bool Ouvert() const { return m_fd >= 0; }

@@ -18,6 +18,7 @@
 #include "AsUnprivileged.h"
 #include "CadreAcquisition.h"
 #include "FichierAcquisition.h"
+#include "PowerCutFs.h"
 #include "UtilCapt.h"
 
 namespace {
@@ -363,6 +364,46 @@ INSTANTIATE_TEST_SUITE_P(
                       Outage{"Deleted", Remove, WriteCause::FileDeleted, Setting::Plain, false},
                       Outage{"FolderRemoved", RemoveFolder, WriteCause::FolderMissing, Setting::Plain, false}),
     [](const ::testing::TestParamInfo<Outage> &info) { return std::string(info.param.name); });
+
+// The power goes at each moment of a run in turn (at every change the writer
+// asks of the disk, a line that waits while the file is away included): the
+// header and every line the writer reported written are on the disk after
+// it, whole and in order, and nothing else is. A run whose header was not
+// reported written leaves no file, or an empty one.
+TEST_F(AcquisitionFile, APowerCutLosesNoLineReportedWritten) {
+  PowerCutFs disk;
+  if (!disk.Mounted()) GTEST_SKIP() << "cannot mount the power-cut file system here: " << disk.Why();
+  const QByteArray header = "Acquisition file\r\nUnit : mRad\r\nInclinometer\tR - 1\tR - 2\r\n";
+  const QByteArray lines[] = {"1/2/2007 3:4:5\t1.00\t\r\n", "1/2/2007 3:4:6\t2.00\t7.00\r\n",
+                              "1/2/2007 3:4:7\t\t3.00\r\n", "1/2/2007 3:4:8\t4.00\t4.00\r\n",
+                              "1/2/2007 3:4:9\t5.00\t5.00\r\n"};
+  for (int cut = 1;; ++cut) {
+    SCOPED_TRACE("power cut at change " + std::to_string(cut));
+    const QString path = QString::fromStdString(disk.Root()) + "/acq" + QString::number(cut) + ".txt";
+    const QByteArray name = QFile::encodeName(path);
+    disk.CutAtChange(cut);
+    TFichierAcquisition file;
+    const bool started = !file.Create(path, header).Failed();
+    int64_t reported = 0;
+    for (int i = 0; started && i < 5; ++i) {
+      // The file is away while line 2 is taken: it waits, and goes with line 3.
+      if (i == 2) std::rename(name.constData(), (name + ".away").constData());
+      if (i == 3) std::rename((name + ".away").constData(), name.constData());
+      reported += file.Append(path, lines[i]).linesWritten;
+    }
+    const bool cutReached = disk.PowerOff();
+    disk.PowerBack();
+    QByteArray expected;
+    if (started) expected = header;
+    for (int64_t i = 0; i < reported; ++i) expected += lines[i];
+    EXPECT_EQ(Contents(path), expected);
+    if (!cutReached) {
+      EXPECT_EQ(reported, 5) << "a run without a cut writes every line";
+      EXPECT_GT(cut, 10) << "changes of the run: the create, header, syncs, lines, moves";
+      break;
+    }
+  }
+}
 
 TEST_F(AcquisitionFile, AHeaderCutShortLeavesAnEmptyFile) {
   std::signal(SIGXFSZ, SIG_IGN);

@@ -1,5 +1,6 @@
 // The settings file "ruzazazo.cfg": its byte image, the one-step backup, the
 // tails kept, and every failure reported with the file left as it was.
+#include <fcntl.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 
@@ -7,6 +8,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "PowerCutFs.h"
 #include "langue.h"
 #include "ShellTest.h"
 
@@ -293,6 +295,71 @@ TEST_F(SettingsFileTest, AFileThatCannotBeFilledIsNotLeftBehind) {
   // The next start and save work as on a first run.
   EXPECT_TRUE(LoadSettings());
   EXPECT_EQ(FileBytes().size(), 532);
+}
+
+// The power goes at each moment of a first start or a save in turn, each
+// write it meets kept whole or half: the settings in the file before are
+// always whole in one of its two records (a save over an existing file), a
+// file being made is whole or not there, and what a start or save reported
+// done is on the disk.
+TEST_F(SettingsFileTest, APowerCutLeavesOneWholeRecord) {
+  PowerCutFs disk;
+  if (!disk.Mounted()) GTEST_SKIP() << "cannot mount the power-cut file system here: " << disk.Why();
+  ASSERT_TRUE(QDir::setCurrent(QString::fromStdString(disk.Root())));
+  const SettingsRecord before = DefaultSettings();
+  const struct {
+    const char *what;
+    QByteArray file;  // before the start or save; empty: none
+    bool start;       // a first start rather than a save
+  } cases[] = {
+      {"first start: the defaults' file is made", QByteArray(), true},
+      {"first save: the file is made", QByteArray(), false},
+      {"save over one record", Image(before), false},
+      {"save over two records", Image(before) + Image(Other()), false},
+  };
+  for (const auto &c : cases) {
+    for (const bool torn : {false, true}) {
+      for (int cut = 1;; ++cut) {
+        SCOPED_TRACE(std::string(c.what) + (torn ? ", half a write kept" : "") + ", cut at change " +
+                     std::to_string(cut));
+        // What stood there before is on the disk, name and all.
+        ::unlink(SettingsFileName);
+        if (!c.file.isEmpty()) WriteFile(c.file);
+        const int fd = ::open(SettingsFileName, O_RDONLY);
+        if (fd >= 0) ::fsync(fd), ::close(fd);
+        const int folder = ::open(".", O_RDONLY | O_DIRECTORY);
+        ASSERT_EQ(::fsync(folder), 0);
+        ::close(folder);
+
+        disk.CutAtChange(cut, torn);
+        Settings = before;
+        PendingSettings = Other();
+        ApplyPendingSettings();
+        const bool done = c.start ? LoadSettings() : SaveSettings();
+        const bool cutReached = disk.PowerOff();
+        disk.PowerBack();
+        const QByteArray after = FileBytes();
+        const QByteArray made = c.start ? Image(DefaultSettings()) : Image(Other()) + Image(Other());
+        if (c.file.isEmpty()) {
+          EXPECT_TRUE(after.isEmpty() || after == made) << "a file being made is whole or none";
+          if (done) {
+            EXPECT_EQ(after, made);
+          }
+        } else {
+          EXPECT_TRUE(after.left(532) == Image(before) || after.mid(532, 532) == Image(before))
+              << "the settings before the save in record 0 or, whole, in record 1";
+          if (done) {
+            EXPECT_EQ(after, Image(Other()) + Image(before));
+          }
+        }
+        if (!cutReached) {
+          EXPECT_TRUE(done);
+          break;
+        }
+      }
+    }
+  }
+  ASSERT_TRUE(QDir::setCurrent(Dir()));
 }
 
 TEST_F(SettingsFileTest, SaveFollowsTheCurrentDirectory) {
