@@ -225,14 +225,18 @@ void TFenetreVue::ConnectControls() {
     if (m_rebuilding) return;
     SetSeriesShown(m_listeCapteurs->row(item), item->checkState() == Qt::Checked);
   });
-  connect(m_graphique, &QCustomPlot::legendClick, this,
-          [this](QCPLegend *, QCPAbstractLegendItem *item, QMouseEvent *) {
-            auto *plottableItem = qobject_cast<QCPPlottableLegendItem *>(item);
-            if (!plottableItem) return;
-            for (std::size_t i = 0; i < m_graphs.size(); ++i)
-              if (m_graphs[i] == plottableItem->plottable())
-                SetSeriesShown(static_cast<int>(i), !m_shown[i]);
-          });
+  // The rubber band takes the chart's clicks from QCustomPlot (it emits no
+  // legendClick then): a click that did not move is looked up here.
+  connect(m_graphique, &QCustomPlot::mouseRelease, this, [this](QMouseEvent *event) {
+    if (event->button() != Qt::LeftButton) return;
+    const QPoint at = event->position().toPoint();
+    if ((at - m_clickStart).manhattanLength() > MinimumBand) return;
+    if (!m_graphique->legend->visible()) return;
+    for (std::size_t i = 0; i < m_graphs.size(); ++i) {
+      QCPPlottableLegendItem *item = m_graphique->legend->itemWithPlottable(m_graphs[i]);
+      if (item && item->rect().contains(at)) SetSeriesShown(static_cast<int>(i), !m_shown[i]);
+    }
+  });
   connect(m_graphique, &QCustomPlot::mousePress, this, &TFenetreVue::ChartMousePress);
   connect(m_graphique, &QCustomPlot::mouseMove, this, &TFenetreVue::ChartMouseMove);
   connect(m_graphique, &QCustomPlot::mouseWheel, this, &TFenetreVue::ChartWheel);
@@ -245,6 +249,7 @@ void TFenetreVue::ConnectControls() {
 
 bool TFenetreVue::Open(const QString &path) {
   ForgetChart();
+  m_shown.clear();
   m_unusable.clear();
   m_zoomed = false;
   m_rangeFirst = 1;
@@ -534,6 +539,7 @@ void TFenetreVue::ChartRubberBand(const QRect &rect, QMouseEvent *event) {
 }
 
 void TFenetreVue::ChartMousePress(QMouseEvent *event) {
+  if (event->button() == Qt::LeftButton) m_clickStart = event->position().toPoint();
   if (event->button() != Qt::RightButton) return;
   m_scrollStartX = static_cast<int>(event->position().x());
   m_scrollLower = m_graphique->xAxis->range().lower;

@@ -134,6 +134,7 @@ class TFenetreVue : public QMainWindow {
   int64_t m_rangeFirst = 1, m_rangeLast = 0;
   QString m_pointerText;
   QString m_unusable;  // why the file cannot be used, while it cannot
+  QPoint m_clickStart;
   int m_scrollStartX = 0;
   double m_scrollLower = 0.0, m_scrollUpper = 0.0;
 
