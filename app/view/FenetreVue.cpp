@@ -386,7 +386,9 @@ void TFenetreVue::RebuildChart() {
   m_shown.assign(static_cast<std::size_t>(m_data.Sensors()), true);
   if (m_data.Sensors() > 0) {
     m_graphs = SetUpChart(*m_graphique, m_data, m_keyKind);
-    m_graphique->legend->setSelectableParts(QCPLegend::spItems);
+    // The gestures are the window's own (ChartWheel, ChartRubberBand...).
+    m_graphique->setInteractions(QCP::Interactions());
+    m_graphique->setSelectionRectMode(QCP::srmCustom);
     for (int i = 0; i < m_data.Sensors(); ++i) {
       auto *item = new QListWidgetItem(m_data.Sensor(i).name, m_listeCapteurs);
       item->setFlags(item->flags() | Qt::ItemIsUserCheckable);
@@ -428,6 +430,8 @@ void TFenetreVue::SetSeriesShown(int i, bool shown) {
     const QSignalBlocker block(m_listeCapteurs);
     row->setCheckState(shown ? Qt::Checked : Qt::Unchecked);
   }
+  // The angle axis fits the curves shown, unless the user chose the view.
+  if (!m_zoomed && !m_rebuilding) ShowWholeFile(*m_graphique, m_graphs);
   m_graphique->replot(QCustomPlot::rpQueuedReplot);
 }
 
