@@ -4,7 +4,9 @@
 // a selected range.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
+#include <cstdio>
 #include <vector>
 
 #include <QAction>
@@ -322,6 +324,44 @@ TEST_F(ViewerWindow, AFileThatCannotBeUsedIsNamedAndExportsWork) {
   EXPECT_GT(QFileInfo(Path("view.pdf")).size(), 1000);
   EXPECT_FALSE(window.ExportPng(Path("missing/view.png")));
   EXPECT_EQ(told.size(), 2u) << "the failed export is told";
+}
+
+}  // namespace
+
+namespace {
+
+// The chart draws through the series' min/max summary, so a replot costs
+// about the same for any view of a long file. The goal is 2 ms on an idle
+// machine; the bound here leaves room for a loaded one.
+TEST_F(ViewerWindow, ReplotOfAnyViewDrawsTheSummary) {
+  constexpr int SampleCount = 300000;
+  QByteArray lines;
+  lines.reserve(SampleCount * 40);
+  const QDateTime t0(QDate(2025, 1, 10), QTime(0, 0, 0));
+  for (int i = 0; i < SampleCount; ++i)
+    lines += Line(t0.addSecs(i), {QString::number(std::sin(i / 5000.0), 'f', 3),
+                                  QString::number(std::cos(i / 700.0), 'f', 3),
+                                  QString::number(i % 100), QString::number(-i % 77)});
+  Write(Header(4) + lines);
+  ASSERT_TRUE(window.Open(Path()));
+  ASSERT_EQ(window.Data().Samples(), SampleCount);
+  const QCPRange whole = window.Graphique()->xAxis->range();
+  const double views[][2] = {{0.0, 1.0}, {0.25, 0.75}, {0.5, 0.5001}, {0.9, 1.0}};
+  for (const auto &view : views) {
+    window.Graphique()->xAxis->setRange(whole.lower + view[0] * whole.size(),
+                                        whole.lower + view[1] * whole.size());
+    std::vector<double> ms;
+    for (int i = 0; i < 7; ++i) {
+      QElapsedTimer clock;
+      clock.start();
+      window.Graphique()->replot(QCustomPlot::rpImmediateRefresh);
+      ms.push_back(clock.nsecsElapsed() / 1e6);
+    }
+    std::sort(ms.begin(), ms.end());
+    std::printf("replot of %.4g..%.4g of %d samples x 4 sensors: median %.2f ms\n", view[0], view[1],
+                SampleCount, ms[ms.size() / 2]);
+    EXPECT_LT(ms[ms.size() / 2], 25.0) << "view " << view[0] << ".." << view[1];
+  }
 }
 
 }  // namespace
