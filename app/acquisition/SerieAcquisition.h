@@ -86,7 +86,7 @@ class TSerieAcquisition {
     double min = 0, max = 0, mean = 0;
   };
   // The summary of samples first..last (inclusive, clipped to the samples);
-  // costs a few thousand operations whatever the length of the range.
+  // costs one step per 1024 samples of the range plus a few thousand.
   Summary Summarise(int64_t first, int64_t last) const;
   Summary SummariseAll() const { return Summarise(0, m_count - 1); }
 
@@ -95,10 +95,10 @@ class TSerieAcquisition {
   // when fewer than 2^FirstLevel fall on a pixel, else the smallest and
   // largest value of each block of the largest power of two not above the
   // samples per pixel, placed at the middle of the block (one NaN point for
-  // a block of failed readings). emit(double sampleNumber, double value) is
+  // a block of failed readings). out(double sampleNumber, double value) is
   // called for each point in order.
   template <class Emit>
-  void LinePoints(double lower, double upper, int pixels, Emit emit) const;
+  void LinePoints(double lower, double upper, int pixels, Emit out) const;
 
   static constexpr int ChunkBits = 16;
   static constexpr int64_t ChunkSize = int64_t(1) << ChunkBits;
@@ -160,7 +160,7 @@ class TLigneTemps {
 // ---------------------------------------------------------------------------
 
 template <class Emit>
-void TSerieAcquisition::LinePoints(double lower, double upper, int pixels, Emit emit) const {
+void TSerieAcquisition::LinePoints(double lower, double upper, int pixels, Emit out) const {
   if (m_count == 0 || !(upper >= lower)) return;
   // One sample beyond each end, so that the line runs to the plot's edges.
   const double first = std::max(0.0, std::floor(lower) - 1.0);
@@ -170,7 +170,7 @@ void TSerieAcquisition::LinePoints(double lower, double upper, int pixels, Emit 
   const auto hi = static_cast<int64_t>(last);
   const double perPixel = static_cast<double>(hi - lo + 1) / (pixels < 1 ? 1 : pixels);
   if (perPixel < double(int64_t(1) << FirstLevel)) {
-    for (int64_t i = lo; i <= hi; ++i) emit(static_cast<double>(i), static_cast<double>(Value(i)));
+    for (int64_t i = lo; i <= hi; ++i) out(static_cast<double>(i), static_cast<double>(Value(i)));
     return;
   }
   int level = FirstLevel;
@@ -182,10 +182,10 @@ void TSerieAcquisition::LinePoints(double lower, double upper, int pixels, Emit 
     const int64_t end = (start + block < m_count ? start + block : m_count) - 1;
     const double key = 0.5 * static_cast<double>(start + end);
     if (std::isnan(s.low)) {
-      emit(key, static_cast<double>(s.low));
+      out(key, static_cast<double>(s.low));
     } else {
-      emit(key, static_cast<double>(s.low));
-      emit(key, static_cast<double>(s.high));
+      out(key, static_cast<double>(s.low));
+      out(key, static_cast<double>(s.high));
     }
   }
 }

@@ -35,6 +35,7 @@
 
 #include <QByteArray>
 #include <QString>
+#include <QStringList>
 
 #include "DonneesAcquisition.h"
 
@@ -93,6 +94,15 @@ class TLecteurAcquisition {
   static constexpr int64_t LongestHeader = int64_t(4) << 20;
 
  private:
+  enum class ReadOutcome { Done, OrderRevised };
+  void Restart();
+  EtatLecture Refuse(const QString &why, int64_t line = 0);
+  EtatLecture ReadHeader(int fd, int64_t size);
+  ReadOutcome ReadSamples(int fd, int64_t size);
+  // Reads one sample line (without its line end) into the data; false when
+  // it shows that the date order assumed was wrong (read afresh).
+  bool SampleLine(const char *begin, const char *end, int64_t line);
+
   struct Impl;
   std::unique_ptr<Impl> m_impl;
   TDonneesAcquisition &m_data;
