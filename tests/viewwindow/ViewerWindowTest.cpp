@@ -339,9 +339,13 @@ TEST_F(ViewerWindow, ReplotOfAnyViewDrawsTheSummary) {
   lines.reserve(SampleCount * 40);
   const QDateTime t0(QDate(2025, 1, 10), QTime(0, 0, 0));
   for (int i = 0; i < SampleCount; ++i)
-    lines += Line(t0.addSecs(i), {QString::number(std::sin(i / 5000.0), 'f', 3),
+    // Slow waves with a little noise, as structures move with the day's
+    // temperature (a curve filling the plot would time the painter, not the
+    // chart).
+    lines += Line(t0.addSecs(i), {QString::number(std::sin(i / 5000.0) + 0.01 * std::sin(i * 0.37), 'f', 3),
                                   QString::number(std::cos(i / 700.0), 'f', 3),
-                                  QString::number(i % 100), QString::number(-i % 77)});
+                                  QString::number(0.5 * std::sin(i / 20000.0) - 0.2, 'f', 3),
+                                  i % 9973 == 5000 ? QString() : QString::number(i / 1e5, 'f', 3)});
   Write(Header(4) + lines);
   ASSERT_TRUE(window.Open(Path()));
   ASSERT_EQ(window.Data().Samples(), SampleCount);
