@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Takes docs/screenshots/viewer-week.png: nivelix-view on a virtual screen
 # (Xvfb) showing a week-long acquisition file of four sensors at one sample
-# every 10 s (60,480 lines), with a range of one day selected by a Shift drag
+# every 10 s (60,480 lines), with a range of about a day selected by a Shift drag
 # as a user does it, so that its figures show under the chart. The file is
 # made by a small generator below: a daily thermal swing, a slow settling of
 # the second pier, noise, and a few failed readings (empty fields) on the
