@@ -2,6 +2,7 @@
 
 #include <cmath>
 
+#include <QApplication>
 #include <QDateTime>
 #include <qcustomplot.h>
 
@@ -126,9 +127,18 @@ int RunStats(const OptionsVue &options, std::FILE *out, std::FILE *err) {
   return SortieOk;
 }
 
-int RunPicture(const OptionsVue &options, std::FILE *err) {
+int RunPicture(const OptionsVue &options, std::FILE *err, int &argc, char **argv) {
   TDonneesAcquisition data;
   if (!ReadWhole(options.file, data, err)) return SortieFichier;
+  // A site PC without a display draws off screen; the toolkit's chatter
+  // (no runtime folder...) is not the user's business on standard error.
+  if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM") && qEnvironmentVariableIsEmpty("DISPLAY") &&
+      qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY"))
+    qputenv("QT_QPA_PLATFORM", "offscreen");
+  qInstallMessageHandler([](QtMsgType type, const QMessageLogContext &, const QString &text) {
+    if (type == QtCriticalMsg || type == QtFatalMsg) Line(stderr, text);
+  });
+  QApplication app(argc, argv);
   QCustomPlot plot;
   plot.resize(options.size);
   const std::vector<TGraphAcquisition *> graphs = SetUpChart(plot, data);

@@ -40,9 +40,10 @@ QString HelpText();
 // Runs --stats on options.file: writes the table to out, problems to err.
 // Returns the exit code.
 int RunStats(const OptionsVue &options, std::FILE *out, std::FILE *err);
-// Runs --png / --pdf (needs a QApplication; main makes one on the offscreen
-// platform when no display is set). Returns the exit code.
-int RunPicture(const OptionsVue &options, std::FILE *err);
+// Runs --png / --pdf: reads the file, then makes the QApplication (on the
+// offscreen platform when no display is set) and draws. Returns the exit
+// code.
+int RunPicture(const OptionsVue &options, std::FILE *err, int &argc, char **argv);
 
 // The window, defined by the window's own unit (FenetreVue.cpp) and called
 // by main with a QApplication running when no option asks for work without

@@ -25,14 +25,8 @@ int main(int argc, char *argv[]) {
     case OptionsVue::Action::Stats:
       return RunStats(options, stdout, stderr);
     case OptionsVue::Action::Png:
-    case OptionsVue::Action::Pdf: {
-      // A site PC without a display draws off screen.
-      if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM") && qEnvironmentVariableIsEmpty("DISPLAY") &&
-          qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY"))
-        qputenv("QT_QPA_PLATFORM", "offscreen");
-      QApplication app(argc, argv);
-      return RunPicture(options, stderr);
-    }
+    case OptionsVue::Action::Pdf:
+      return RunPicture(options, stderr, argc, argv);
     case OptionsVue::Action::Window:
       break;
   }
