@@ -13,12 +13,13 @@
 # screenshots: screenshots.sh (main window, menus, about and support
 # windows), scan-xvfb.sh (configuration and sensor dialogs),
 # screenshot-live.sh (live panels) and, when present,
-# screenshot-acquisition.sh (the finished acquisition).
+# screenshot-acquisition.sh (the finished acquisition), screenshot-viewer.sh
+# (nivelix-view on a week-long file).
 set -euo pipefail
 source "$(dirname "$0")/xvfb-lib.sh"
 cd "$src"
 if [ "${1:-}" = "--all" ]; then
-  for s in screenshots.sh scan-xvfb.sh screenshot-live.sh screenshot-acquisition.sh; do
+  for s in screenshots.sh scan-xvfb.sh screenshot-live.sh screenshot-acquisition.sh screenshot-viewer.sh; do
     [ -f "scripts/$s" ] && bash "scripts/$s"
   done
 fi

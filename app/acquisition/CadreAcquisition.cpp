@@ -33,6 +33,7 @@
 #include "UtilCapt.h"
 #include "globales.h"
 #include "Icones.h"
+#include "ImpressionGraphique.h"
 #include "langue.h"
 
 namespace {
@@ -71,55 +72,6 @@ QString SensorCaption(const TCapteur &sensor) {
   return QString::fromStdString(sensor.Data.Reference) + Langue(TxtAcqNumero) +
          QString::number(sensor.Data.SerialNumber);
 }
-
-// The printer the chart goes to, kept for the whole run of the program as
-// the platform's printer object is: its orientation is restored after each
-// print. Never destroyed: a printer released after the application object
-// could take the print support down with it at exit.
-QPrinter &ChartPrinter() {
-  static QPrinter *printer = new QPrinter(QPrinter::HighResolution);
-  return *printer;
-}
-
-// For the time of a print, the chart's fonts given in points are given in the
-// pixels they take on screen. A point size is measured against the device:
-// on a printer of 1200 dots per inch it was turned into dots and then scaled
-// again with the chart, which drew every label many times too tall. Pixels
-// are scaled with the chart only, as everything else on it.
-class ScreenPixelFonts {
- public:
-  explicit ScreenPixelFonts(QCustomPlot *plot) : m_dpi(std::max(1, plot->logicalDpiY())) {
-    for (QCPAxis *axis : plot->axisRect()->axes()) {
-      Swap(axis, &QCPAxis::tickLabelFont, &QCPAxis::setTickLabelFont);
-      Swap(axis, &QCPAxis::labelFont, &QCPAxis::setLabelFont);
-      Swap(axis, &QCPAxis::selectedTickLabelFont, &QCPAxis::setSelectedTickLabelFont);
-      Swap(axis, &QCPAxis::selectedLabelFont, &QCPAxis::setSelectedLabelFont);
-    }
-    for (int i = 0; i < plot->plotLayout()->elementCount(); ++i)
-      if (auto *text = qobject_cast<QCPTextElement *>(plot->plotLayout()->elementAt(i)))
-        Swap(text, &QCPTextElement::font, &QCPTextElement::setFont);
-  }
-  ~ScreenPixelFonts() {
-    for (auto it = m_restore.rbegin(); it != m_restore.rend(); ++it) (*it)();
-  }
-  ScreenPixelFonts(const ScreenPixelFonts &) = delete;
-  ScreenPixelFonts &operator=(const ScreenPixelFonts &) = delete;
-
- private:
-  template <class T>
-  void Swap(T *object, QFont (T::*get)() const, void (T::*set)(const QFont &)) {
-    const QFont old = (object->*get)();
-    if (old.pixelSize() > 0) return;
-    QFont pixels = old;
-    pixels.setPixelSize(std::max(1, qRound(old.pointSizeF() * m_dpi / PointsPerInch)));
-    (object->*set)(pixels);
-    m_restore.push_back([object, set, old] { (object->*set)(old); });
-  }
-
-  static constexpr double PointsPerInch = 72.0;
-  double m_dpi;
-  std::vector<std::function<void()>> m_restore;
-};
 
 }  // namespace
 
@@ -687,24 +639,10 @@ void TFrameAcquisition::ChartWheel(QWheelEvent *event) {
 // ---- Printing ------------------------------------------------------------------
 
 bool TFrameAcquisition::PrintChart(QPrinter &printer) {
-  QCPPainter painter;
-  if (!painter.begin(&printer)) return false;
-  painter.setMode(QCPPainter::pmVectorized);
-  painter.setMode(QCPPainter::pmNoCaching);
-  // The chart is laid out on the page as the screen would lay it out on a
-  // window of the page's size, then scaled to the page's dots.
-  const QRect page = painter.viewport();
-  const double screenDpi = std::max(1, m_graphique->logicalDpiY());
-  const int width = std::max(1, qRound(page.width() * screenDpi / printer.logicalDpiX()));
-  const int height = std::max(1, qRound(page.height() * screenDpi / printer.logicalDpiY()));
-  painter.setWindow(0, 0, width, height);
-  {
-    ScreenPixelFonts fonts(m_graphique);
-    m_graphique->toPainter(&painter, width, height);
-  }
+  const bool drawn = DrawChartOnPrinter(*m_graphique, printer);
   // The screen's layout again (the print laid the chart out at its size).
   m_graphique->replot(QCustomPlot::rpQueuedReplot);
-  return painter.end();
+  return drawn;
 }
 
 bool TFrameAcquisition::SaveChartPdf(const QString &path) {
@@ -729,7 +667,7 @@ void TFrameAcquisition::BoutImprimeClick() {
     if (!SaveChartPdf(path)) ShowMessage(MessageKind::Error, Langue(TxtAcqPdfProblem), QMessageBox::Ok, this);
     return;
   }
-  QPrinter &printer = ChartPrinter();
+  QPrinter &printer = SharedChartPrinter();
   printer.setPrinterName(QPrinterInfo::defaultPrinter().printerName());
   const QPageLayout::Orientation previous = printer.pageLayout().orientation();
   printer.setPageOrientation(QPageLayout::Landscape);

@@ -5,90 +5,107 @@
 #include <limits>
 
 TGraphAcquisition::TGraphAcquisition(QCPAxis *keyAxis, QCPAxis *valueAxis)
-    : QCPGraph(keyAxis, valueAxis), m_levels(LastLevel - FirstLevel + 1) {}
+    : QCPGraph(keyAxis, valueAxis), m_own(std::make_unique<TSerieAcquisition>()), m_series(m_own.get()) {}
+
+TGraphAcquisition::TGraphAcquisition(QCPAxis *keyAxis, QCPAxis *valueAxis,
+                                     const TSerieAcquisition *series, const TLigneTemps *times)
+    : QCPGraph(keyAxis, valueAxis), m_series(series), m_times(times) {
+  DataAppended();
+}
 
 TGraphAcquisition::~TGraphAcquisition() = default;
 
 void TGraphAcquisition::AddSample(double value) {
-  const int64_t index = m_count;
-  if ((index >> ChunkBits) == static_cast<int64_t>(m_chunks.size()))
-    m_chunks.push_back(std::make_unique<float[]>(ChunkSize));
-  const float v = static_cast<float>(value);
-  m_chunks[static_cast<std::size_t>(index >> ChunkBits)][index & (ChunkSize - 1)] = v;
-  for (std::size_t j = 0; j < m_levels.size(); ++j) {
-    auto &level = m_levels[j];
-    const auto block = static_cast<std::size_t>(index >> (FirstLevel + static_cast<int>(j)));
-    if (block == level.size()) {
-      level.push_back({v, v});
-    } else {
-      // fmin and fmax skip a NaN, so a block is a gap only when all of it is.
-      level[block].low = std::fmin(level[block].low, v);
-      level[block].high = std::fmax(level[block].high, v);
-    }
-  }
-  ++m_count;
-
+  if (!m_own) return;
+  m_own->Append(static_cast<float>(value));
+  const double key = static_cast<double>(m_own->Samples() - 1);
   // QCPGraph draws only while its own container holds points around the
   // visible keys; it holds the first and the last key, and the line itself
   // comes from getOptimizedLineData.
   if (mDataContainer->size() < 2) {
-    mDataContainer->add(QCPGraphData(static_cast<double>(index), 0.0));
+    mDataContainer->add(QCPGraphData(key, 0.0));
   } else {
-    (mDataContainer->end() - 1)->key = static_cast<double>(index);
+    (mDataContainer->end() - 1)->key = key;
   }
 }
 
-double TGraphAcquisition::Value(int64_t index) const {
-  if (index < 0 || index >= m_count) return std::numeric_limits<double>::quiet_NaN();
-  return m_chunks[static_cast<std::size_t>(index >> ChunkBits)][index & (ChunkSize - 1)];
+void TGraphAcquisition::SetKeyKind(KeyKind kind) {
+  m_keyKind = (kind == KeyKind::Time && !m_times) ? KeyKind::SampleNumber : kind;
+  DataAppended();
 }
 
-std::size_t TGraphAcquisition::MemoryBytes() const {
-  std::size_t bytes = m_chunks.capacity() * sizeof(m_chunks[0]) +
-                      m_chunks.size() * static_cast<std::size_t>(ChunkSize) * sizeof(float);
-  for (const auto &level : m_levels) bytes += level.capacity() * sizeof(Span);
-  return bytes;
+double TGraphAcquisition::KeyOf(int64_t index) const {
+  if (m_keyKind == KeyKind::Time) return static_cast<double>(m_times->At(index));
+  return static_cast<double>(index);
+}
+
+int64_t TGraphAcquisition::IndexAt(double key) const {
+  const int64_t n = m_series->Samples();
+  if (n == 0) return 0;
+  if (m_keyKind == KeyKind::Time) {
+    if (!(key >= static_cast<double>(m_times->At(0)))) return 0;
+    // The last sample at or before key: one before the first after it.
+    const int64_t after = m_times->FirstAtOrAfter(static_cast<int64_t>(std::floor(key)) + 1);
+    return std::clamp<int64_t>(after - 1, 0, n - 1);
+  }
+  if (!(key >= 0)) return 0;
+  return std::min<int64_t>(static_cast<int64_t>(std::floor(key)), n - 1);
+}
+
+void TGraphAcquisition::DataAppended() {
+  const int64_t n = m_series->Samples();
+  mDataContainer->clear();
+  if (n == 0) return;
+  mDataContainer->add(QCPGraphData(KeyOf(0), 0.0));
+  if (n > 1) mDataContainer->add(QCPGraphData(KeyOf(n - 1), 0.0));
 }
 
 QVector<QCPGraphData> TGraphAcquisition::LinePoints(double lower, double upper, int pixels) const {
   QVector<QCPGraphData> points;
-  if (m_count == 0 || !(upper >= lower)) return points;
-  // One sample beyond each end, so that the line runs to the plot's edges.
-  const double first = std::max(0.0, std::floor(lower) - 1.0);
-  const double last = std::min(static_cast<double>(m_count - 1), std::ceil(upper) + 1.0);
-  if (first > last) return points;
-  const auto lo = static_cast<int64_t>(first);
-  const auto hi = static_cast<int64_t>(last);
-  const double perPixel = static_cast<double>(hi - lo + 1) / std::max(1, pixels);
-
-  if (perPixel < double(int64_t(1) << FirstLevel)) {
-    points.reserve(static_cast<int>(hi - lo + 1));
-    for (int64_t i = lo; i <= hi; ++i) points.append(QCPGraphData(static_cast<double>(i), Value(i)));
+  if (m_keyKind == KeyKind::SampleNumber) {
+    m_series->LinePoints(lower, upper, pixels,
+                         [&](double key, double value) { points.append(QCPGraphData(key, value)); });
     return points;
   }
-
-  int level = FirstLevel;
-  while (level < LastLevel && double(int64_t(1) << (level + 1)) <= perPixel) ++level;
-  const auto &spans = m_levels[static_cast<std::size_t>(level - FirstLevel)];
-  const int64_t block = int64_t(1) << level;
-  const int64_t firstBlock = lo >> level;
-  const int64_t lastBlock = hi >> level;
-  points.reserve(static_cast<int>(2 * (lastBlock - firstBlock + 1)));
-  for (int64_t b = firstBlock; b <= lastBlock; ++b) {
-    const Span &s = spans[static_cast<std::size_t>(b)];
-    // The block's vertical extent at the middle of its keys (the last block
-    // may be short).
-    const int64_t start = b * block;
-    const int64_t end = std::min(start + block, m_count) - 1;
-    const double key = 0.5 * static_cast<double>(start + end);
-    if (std::isnan(s.low)) {
-      points.append(QCPGraphData(key, std::numeric_limits<double>::quiet_NaN()));
-    } else {
-      points.append(QCPGraphData(key, s.low));
-      points.append(QCPGraphData(key, s.high));
-    }
-  }
+  // Time keys: the samples of the time range, drawn through the summary of
+  // their sample numbers, each point at the time of its sample (the middle
+  // of a block at the time of its middle sample).
+  const int64_t n = m_series->Samples();
+  if (n == 0 || !(upper >= lower)) return points;
+  const double lo = static_cast<double>(IndexAt(lower));
+  const double hi = static_cast<double>(std::min<int64_t>(IndexAt(upper) + 1, n - 1));
+  m_series->LinePoints(lo, hi, pixels, [&](double key, double value) {
+    const auto index = static_cast<int64_t>(key);
+    const double fraction = key - static_cast<double>(index);
+    double time = static_cast<double>(m_times->At(index));
+    if (fraction > 0) time += fraction * static_cast<double>(m_times->At(index + 1) - m_times->At(index));
+    points.append(QCPGraphData(time, value));
+  });
   return points;
+}
+
+QCPRange TGraphAcquisition::getKeyRange(bool &foundRange, QCP::SignDomain inSignDomain) const {
+  const int64_t n = m_series->Samples();
+  foundRange = n > 0;
+  if (!foundRange) return QCPRange();
+  QCPRange range(KeyOf(0), KeyOf(n - 1));
+  if (inSignDomain == QCP::sdPositive && range.lower <= 0) foundRange = range.upper > 0;
+  if (inSignDomain == QCP::sdNegative && range.upper >= 0) foundRange = range.lower < 0;
+  return range;
+}
+
+QCPRange TGraphAcquisition::getValueRange(bool &foundRange, QCP::SignDomain,
+                                          const QCPRange &inKeyRange) const {
+  const int64_t n = m_series->Samples();
+  int64_t first = 0, last = n - 1;
+  if (inKeyRange != QCPRange()) {
+    first = IndexAt(inKeyRange.lower);
+    last = IndexAt(inKeyRange.upper);
+  }
+  const TSerieAcquisition::Summary s = m_series->Summarise(first, last);
+  foundRange = s.samples > s.failed;
+  if (!foundRange) return QCPRange();
+  return QCPRange(s.min, s.max);
 }
 
 void TGraphAcquisition::getOptimizedLineData(QVector<QCPGraphData> *lineData,

@@ -11,40 +11,74 @@
 // as redrawing a few thousand.
 //
 // A failed reading is a NaN value: the line has a gap there.
+//
+// The values and their summary live in a TSerieAcquisition, of the graph's
+// own (the acquisition frame appends to it) or held by a viewer's data model
+// that a file reader fills; the graph only draws it.
 #ifndef NIVELIX_GRAPHACQUISITION_H
 #define NIVELIX_GRAPHACQUISITION_H
 
 #include <cstddef>
 #include <cstdint>
 #include <memory>
-#include <vector>
 
 #include <qcustomplot.h>
+
+#include "SerieAcquisition.h"
 
 class TGraphAcquisition : public QCPGraph {
   Q_OBJECT
  public:
+  // A series of its own, filled with AddSample (the acquisition frame).
   TGraphAcquisition(QCPAxis *keyAxis, QCPAxis *valueAxis);
+  // Draws series, held by someone else who fills it (a viewer's data
+  // model); times, when given, are the times of its samples, for
+  // KeyKind::Time. Both must outlive the graph. Call DataAppended after they
+  // grew.
+  TGraphAcquisition(QCPAxis *keyAxis, QCPAxis *valueAxis, const TSerieAcquisition *series,
+                    const TLigneTemps *times = nullptr);
   ~TGraphAcquisition() override;
 
   // Appends the value of the next sample (key = its index from 0); NaN for a
-  // failed reading.
+  // failed reading. Only for a series of its own; ignored otherwise.
   void AddSample(double value);
-  int64_t Samples() const { return m_count; }
+  int64_t Samples() const { return m_series->Samples(); }
   // The stored value of sample index (NaN for a gap).
-  double Value(int64_t index) const;
+  double Value(int64_t index) const { return m_series->Value(index); }
+  const TSerieAcquisition &Series() const { return *m_series; }
 
   // Bytes held for the points (values and block summary).
-  std::size_t MemoryBytes() const;
+  std::size_t MemoryBytes() const { return m_series->MemoryBytes(); }
+
+  // What the keys of the chart are: the sample number from 0 (the default),
+  // or the sample's time in seconds as TLigneTemps counts them (for a
+  // QCPAxisTickerDateTime with Qt::UTC). Time needs the times given to the
+  // constructor; without them the keys stay sample numbers.
+  enum class KeyKind { SampleNumber, Time };
+  void SetKeyKind(KeyKind kind);
+  KeyKind Keys() const { return m_keyKind; }
+  // The key of sample index, and the sample at key: the last one whose key
+  // is at or before key (0 before the first, Samples()-1 after the last).
+  double KeyOf(int64_t index) const;
+  int64_t IndexAt(double key) const;
+
+  // A held series has grown (or was emptied): takes its new ends.
+  void DataAppended();
 
   // The points the line is drawn through for the keys lower..upper on
   // pixels pixels: every sample (and one beyond each end) when fewer than
   // 8 samples fall on a pixel, else the smallest and largest value of each
   // block of the largest power of two not above the samples per pixel.
+  // Keys are those of Keys().
   QVector<QCPGraphData> LinePoints(double lower, double upper, int pixels) const;
 
   // Smallest block of the summary: 2^FirstLevel samples.
-  static constexpr int FirstLevel = 3;
+  static constexpr int FirstLevel = TSerieAcquisition::FirstLevel;
+
+  // From the summary, not the points: what rescaleAxes uses.
+  QCPRange getKeyRange(bool &foundRange, QCP::SignDomain inSignDomain = QCP::sdBoth) const override;
+  QCPRange getValueRange(bool &foundRange, QCP::SignDomain inSignDomain = QCP::sdBoth,
+                         const QCPRange &inKeyRange = QCPRange()) const override;
 
  protected:
   void getOptimizedLineData(QVector<QCPGraphData> *lineData,
@@ -52,20 +86,10 @@ class TGraphAcquisition : public QCPGraph {
                             const QCPGraphDataContainer::const_iterator &end) const override;
 
  private:
-  struct Span {
-    float low;
-    float high;
-  };
-  static constexpr int ChunkBits = 16;
-  static constexpr int64_t ChunkSize = int64_t(1) << ChunkBits;
-  static constexpr int LastLevel = 40;
-
-  // Values in chunks of fixed size, so that growing never copies them nor
-  // holds twice their size.
-  std::vector<std::unique_ptr<float[]>> m_chunks;
-  int64_t m_count = 0;
-  // m_levels[j]: the extremes of the blocks of 2^(FirstLevel + j) samples.
-  std::vector<std::vector<Span>> m_levels;
+  std::unique_ptr<TSerieAcquisition> m_own;
+  const TSerieAcquisition *m_series;
+  const TLigneTemps *m_times = nullptr;
+  KeyKind m_keyKind = KeyKind::SampleNumber;
 };
 
 #endif

@@ -1,0 +1,452 @@
+#include "LecteurAcquisition.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cmath>
+#include <cstring>
+#include <limits>
+#include <vector>
+
+#include <QFile>
+#include <QStringDecoder>
+#include <QStringList>
+
+namespace {
+
+const QByteArray Generated("Acquisition file generated with Nivelix");
+const QByteArray UnitStart("Unit : ");
+const QByteArray Columns("Inclinometer");
+
+// UTF-8 when the bytes are that, else Latin-1 (an older file, another code page).
+QString Text(const QByteArray &bytes) {
+  QStringDecoder utf8(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
+  QString s = utf8(bytes);
+  if (utf8.hasError()) return QString::fromLatin1(bytes);
+  return s;
+}
+
+// Days from 1970-01-01 to y-m-d (proleptic Gregorian).
+int64_t DaysFromCivil(int64_t y, int64_t m, int64_t d) {
+  y -= m <= 2;
+  const int64_t era = (y >= 0 ? y : y - 399) / 400;
+  const int64_t yoe = y - era * 400;
+  const int64_t doy = (153 * (m + (m > 2 ? -3 : 9)) + 2) / 5 + d - 1;
+  const int64_t doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
+  return era * 146097 + doe - 719468;
+}
+
+int DaysInMonth(int64_t y, int64_t m) {
+  static const int days[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
+  if (m == 2 && ((y % 4 == 0 && y % 100 != 0) || y % 400 == 0)) return 29;
+  return days[m - 1];
+}
+
+// An unsigned decimal number of at most 9 digits at p; its digit count in digits.
+bool Number(const char *&p, const char *end, int64_t &value, int &digits) {
+  value = 0;
+  digits = 0;
+  while (p < end && *p >= '0' && *p <= '9' && digits < 10) {
+    value = value * 10 + (*p++ - '0');
+    ++digits;
+  }
+  return digits > 0 && digits < 10;
+}
+
+// A value field: [-+]digits[(.|,)digits]; without locale calls.
+bool Value(const char *p, const char *end, float &out) {
+  bool negative = false;
+  if (p < end && (*p == '-' || *p == '+')) negative = *p++ == '-';
+  uint64_t mantissa = 0;
+  int digits = 0, decimals = 0, seen = 0;
+  bool separator = false;
+  for (; p < end; ++p) {
+    const char c = *p;
+    if (c >= '0' && c <= '9') {
+      ++seen;
+      if (digits < 18) {
+        mantissa = mantissa * 10 + static_cast<uint64_t>(c - '0');
+        if (separator) ++decimals;
+        if (mantissa) ++digits;
+      } else if (!separator) {
+        return false;  // no reading is that large
+      }
+    } else if ((c == '.' || c == ',') && !separator) {
+      separator = true;
+    } else {
+      return false;
+    }
+  }
+  static const double Powers[] = {1, 1e1, 1e2, 1e3, 1e4, 1e5, 1e6, 1e7, 1e8, 1e9,
+                                  1e10, 1e11, 1e12, 1e13, 1e14, 1e15, 1e16, 1e17, 1e18};
+  // "." or "-" alone are not numbers.
+  if (seen == 0) return false;
+  double v = static_cast<double>(mantissa) / Powers[decimals];
+  out = static_cast<float>(negative ? -v : v);
+  return true;
+}
+
+}  // namespace
+
+struct TLecteurAcquisition::Impl {
+  bool automatic = true;
+  DateOrder chosen = DateDayMonthYear;
+  bool header = false;      // the header has been read
+  QByteArray headerBytes;   // to see a file replaced in place
+  dev_t device = 0;
+  ino_t inode = 0;
+  int64_t offset = 0;       // end of the last complete line read
+  bool skipping = false;    // inside a line too long, up to its end
+  std::vector<char> block;
+  std::vector<float> values;
+};
+
+TLecteurAcquisition::TLecteurAcquisition(TDonneesAcquisition &data)
+    : m_impl(std::make_unique<Impl>()), m_data(data) {}
+TLecteurAcquisition::~TLecteurAcquisition() = default;
+
+void TLecteurAcquisition::SetFile(const QString &path) {
+  m_path = path;
+  Restart();
+}
+
+void TLecteurAcquisition::SetDateOrder(DateOrder order) {
+  m_impl->automatic = false;
+  m_impl->chosen = order;
+  Restart();
+}
+
+void TLecteurAcquisition::SetDateOrderAutomatic() {
+  m_impl->automatic = true;
+  Restart();
+}
+
+void TLecteurAcquisition::Restart() {
+  m_data.Clear();
+  m_data.m_order = m_impl->automatic ? DateDayMonthYear : m_impl->chosen;
+  m_data.m_orderSource = m_impl->automatic ? SourceOrdreDate::Assumed : SourceOrdreDate::Chosen;
+  m_impl->header = false;
+  m_impl->headerBytes.clear();
+  m_impl->offset = 0;
+  m_impl->skipping = false;
+}
+
+EtatLecture TLecteurAcquisition::Refuse(const QString &why, int64_t line) {
+  m_message = line > 0 ? QStringLiteral("%1: line %2: %3").arg(m_path).arg(line).arg(why)
+                       : QStringLiteral("%1: %2").arg(m_path, why);
+  Restart();
+  return EtatLecture::Unusable;
+}
+
+EtatLecture TLecteurAcquisition::Read() {
+  m_message.clear();
+  m_afreshReason.clear();
+  const QByteArray name = QFile::encodeName(m_path);
+  const int fd = ::open(name.constData(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) {
+    const int e = errno;
+    if (e == ENOENT) return Refuse(QStringLiteral("no such file"));
+    if (e == EACCES || e == EPERM) return Refuse(QStringLiteral("permission denied"));
+    return Refuse(QString::fromLocal8Bit(std::strerror(e)));
+  }
+  struct FdCloser {
+    int fd;
+    ~FdCloser() { ::close(fd); }
+  } closer{fd};
+  struct stat st {};
+  if (::fstat(fd, &st) != 0) return Refuse(QString::fromLocal8Bit(std::strerror(errno)));
+  if (S_ISDIR(st.st_mode)) return Refuse(QStringLiteral("is a folder, not a file"));
+  if (!S_ISREG(st.st_mode)) return Refuse(QStringLiteral("not a regular file"));
+  if (st.st_size == 0) return Refuse(QStringLiteral("empty file"));
+
+  Impl &d = *m_impl;
+  bool afresh = false;
+  if (d.header) {
+    QString reason;
+    if (st.st_dev != d.device || st.st_ino != d.inode) {
+      reason = QStringLiteral("the file was replaced");
+    } else if (st.st_size < d.offset) {
+      reason = QStringLiteral("the file was cut shorter");
+    } else {
+      QByteArray now(d.headerBytes.size(), '\0');
+      const ssize_t got = ::pread(fd, now.data(), static_cast<size_t>(now.size()), 0);
+      if (got != now.size() || now != d.headerBytes) reason = QStringLiteral("the file was rewritten");
+    }
+    if (!reason.isEmpty()) {
+      Restart();
+      afresh = true;
+      m_afreshReason = reason;
+    }
+  }
+  d.device = st.st_dev;
+  d.inode = st.st_ino;
+  if (!d.header) {
+    const EtatLecture h = ReadHeader(fd, st.st_size);
+    if (h == EtatLecture::Unusable) return h;
+  }
+  const int64_t before = m_data.Samples();
+  const int64_t bytesBefore = d.offset;
+  for (;;) {
+    const ReadOutcome r = ReadSamples(fd, st.st_size);
+    if (r == ReadOutcome::OrderRevised) {
+      // The data showed another date order than the one assumed: once.
+      const DateOrder order = m_data.m_order;
+      Restart();
+      m_data.m_order = order;
+      m_data.m_orderSource = SourceOrdreDate::Data;
+      afresh = true;
+      if (m_afreshReason.isEmpty()) m_afreshReason = QStringLiteral("the date order is ") + DateOrderText(order);
+      const EtatLecture h = ReadHeader(fd, st.st_size);
+      if (h == EtatLecture::Unusable) return h;
+      continue;
+    }
+    break;
+  }
+  if (afresh) return EtatLecture::ReadAfresh;
+  if (m_data.Samples() != before || d.offset != bytesBefore || bytesBefore == 0) return EtatLecture::Read;
+  return EtatLecture::NoChange;
+}
+
+EtatLecture TLecteurAcquisition::ReadHeader(int fd, int64_t size) {
+  Impl &d = *m_impl;
+  const int64_t want = std::min<int64_t>(size, LongestHeader);
+  QByteArray bytes(static_cast<qsizetype>(want), '\0');
+  int64_t got = 0;
+  while (got < want) {
+    const ssize_t n = ::pread(fd, bytes.data() + got, static_cast<size_t>(want - got), got);
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) return Refuse(QString::fromLocal8Bit(std::strerror(errno)));
+    if (n == 0) break;
+    got += n;
+  }
+  bytes.truncate(static_cast<qsizetype>(got));
+  // The complete lines, without their line ends.
+  std::vector<QByteArray> lines;
+  qsizetype start = 0, columnsEnd = -1;
+  while (start < bytes.size()) {
+    const qsizetype nl = bytes.indexOf('\n', start);
+    if (nl < 0) break;
+    QByteArray line = bytes.mid(start, nl - start);
+    if (line.endsWith('\r')) line.chop(1);
+    lines.push_back(line);
+    start = nl + 1;
+    if (lines.size() > 1 && (line == Columns || line.startsWith(Columns + '\t'))) {
+      columnsEnd = start;
+      break;
+    }
+    if (lines.size() == 1 && !line.startsWith(Generated))
+      return Refuse(QStringLiteral("not an acquisition file (no \"%1\" line)").arg(QString::fromLatin1(Generated)), 1);
+  }
+  if (lines.empty()) {
+    if (!bytes.startsWith(Generated.left(std::min<qsizetype>(bytes.size(), Generated.size()))))
+      return Refuse(QStringLiteral("not an acquisition file (no \"%1\" line)").arg(QString::fromLatin1(Generated)), 1);
+    return Refuse(QStringLiteral("the header is incomplete"), 1);
+  }
+  if (columnsEnd < 0) {
+    if (got >= LongestHeader)
+      return Refuse(QStringLiteral("no column header line (\"Inclinometer...\") in the first %1 MB")
+                        .arg(LongestHeader >> 20), static_cast<int64_t>(lines.size()));
+    return Refuse(QStringLiteral("the header ends before its column header line (\"Inclinometer...\")"),
+                  static_cast<int64_t>(lines.size()) + 1);
+  }
+  const QByteArray &first = lines[0];
+  QByteArray version = first.mid(Generated.size()).trimmed();
+  if (version.startsWith('V')) version.remove(0, 1);
+  if (version.endsWith('.')) version.chop(1);
+  if (lines.size() < 3 || !lines[1].startsWith(UnitStart))
+    return Refuse(QStringLiteral("no unit line (\"Unit : ...\")"), 2);
+  m_data.m_version = Text(version);
+  m_data.m_unit = Text(lines[1].mid(UnitStart.size()).trimmed());
+
+  // The columns name the sensors; each sensor line begins with that name,
+  // and the lines up to the next one continue its comment.
+  const QList<QByteArray> names = lines.back().split('\t').mid(1);
+  const std::size_t headerLines = lines.size();
+  std::size_t at = 2;
+  for (const QByteArray &nameBytes : names) {
+    CapteurFichier sensor;
+    sensor.name = Text(nameBytes);
+    const qsizetype dash = nameBytes.lastIndexOf(" - ");
+    sensor.reference = Text(dash >= 0 ? nameBytes.left(dash) : nameBytes);
+    sensor.serial = Text(dash >= 0 ? nameBytes.mid(dash + 3) : QByteArray());
+    const QByteArray lead = nameBytes + " : \t";
+    while (at + 1 < headerLines && !lines[at].startsWith(lead)) ++at;
+    if (at + 1 < headerLines) {
+      QByteArray comment = lines[at].mid(lead.size());
+      for (++at; at + 1 < headerLines; ++at) {
+        bool next = false;
+        for (const QByteArray &other : names)
+          if (lines[at].startsWith(other + " : \t")) next = true;
+        if (next) break;
+        comment += '\n' + lines[at];
+      }
+      if (comment.endsWith('.')) comment.chop(1);
+      sensor.comment = Text(comment);
+    }
+    m_data.m_sensors.push_back(sensor);
+  }
+  m_data.m_series.resize(m_data.m_sensors.size());
+  // A guess of the sample lines from the size, so the series grow without
+  // doubling.
+  const int64_t lineBytes = 20 + 8 * static_cast<int64_t>(names.size());
+  for (auto &s : m_data.m_series) s.Reserve((size - columnsEnd) / lineBytes);
+  d.header = true;
+  d.headerBytes = bytes.left(columnsEnd);
+  d.offset = columnsEnd;
+  m_data.m_lines = static_cast<int64_t>(headerLines);
+  m_data.m_bytesRead = columnsEnd;
+  d.values.assign(m_data.m_sensors.size(), 0.0f);
+  return EtatLecture::Read;
+}
+
+TLecteurAcquisition::ReadOutcome TLecteurAcquisition::ReadSamples(int fd, int64_t size) {
+  Impl &d = *m_impl;
+  if (d.block.size() != static_cast<std::size_t>(BlockBytes)) d.block.resize(static_cast<std::size_t>(BlockBytes));
+  m_data.m_problems[TDonneesAcquisition::Index(ProblemeLecture::Incomplete)] = {};
+  while (d.offset < size) {
+    const int64_t want = std::min<int64_t>(BlockBytes, size - d.offset);
+    ssize_t n;
+    do n = ::pread(fd, d.block.data(), static_cast<size_t>(want), d.offset);
+    while (n < 0 && errno == EINTR);
+    if (n <= 0) break;
+    const char *p = d.block.data();
+    const char *end = p + n;
+    const char *lineStart = p;
+    for (;;) {
+      const char *nl = static_cast<const char *>(std::memchr(lineStart, '\n', static_cast<size_t>(end - lineStart)));
+      if (!nl) break;
+      const int64_t lineNumber = ++m_data.m_lines;
+      if (d.skipping) {
+        d.skipping = false;
+      } else {
+        const char *lineEnd = nl;
+        if (lineEnd > lineStart && lineEnd[-1] == '\r') --lineEnd;
+        if (!SampleLine(lineStart, lineEnd, lineNumber)) {
+          --m_data.m_lines;
+          return ReadOutcome::OrderRevised;
+        }
+      }
+      lineStart = nl + 1;
+    }
+    const int64_t consumed = lineStart - p;
+    d.offset += consumed;
+    m_data.m_bytesRead = d.offset;
+    if (consumed == 0) {
+      if (n < BlockBytes) break;  // a last line without its end: it waits
+      // A line longer than a block: no sample line is; skip to its end.
+      if (!d.skipping) m_data.Note(ProblemeLecture::LongLine, m_data.m_lines + 1);
+      d.skipping = true;
+      d.offset += n;
+      m_data.m_bytesRead = d.offset;
+    }
+  }
+  if (d.offset < size && !d.skipping) m_data.Note(ProblemeLecture::Incomplete, m_data.m_lines + 1);
+  return ReadOutcome::Done;
+}
+
+bool TLecteurAcquisition::SampleLine(const char *p, const char *end, int64_t line) {
+  TDonneesAcquisition &data = m_data;
+  const std::size_t sensors = data.m_sensors.size();
+  // Bytes no text line holds.
+  for (const char *q = p; q < end; ++q) {
+    const auto c = static_cast<unsigned char>(*q);
+    if (c < 32 && c != '\t') {
+      data.Note(ProblemeLecture::BadBytes, line);
+      return true;
+    }
+  }
+  if (end - p > LongestLine) {
+    data.Note(ProblemeLecture::LongLine, line);
+    return true;
+  }
+  // Fields.
+  std::size_t fields = 1;
+  for (const char *q = p; q < end; ++q) fields += *q == '\t';
+  if (fields != sensors + 1) {
+    data.Note(ProblemeLecture::FieldCount, line);
+    return true;
+  }
+  const char *tab = static_cast<const char *>(std::memchr(p, '\t', static_cast<size_t>(end - p)));
+  const char *dateEnd = tab ? tab : end;
+  // Date "a/b/c h:m:s".
+  int64_t n[6];
+  int digits[6];
+  const char *q = p;
+  bool ok = true;
+  for (int k = 0; k < 6 && ok; ++k) {
+    ok = Number(q, dateEnd, n[k], digits[k]);
+    if (!ok) break;
+    const char sep = k < 2 ? '/' : k == 2 ? ' ' : k < 5 ? ':' : '\0';
+    if (k < 5) {
+      if (q < dateEnd && *q == sep) ++q;
+      else ok = false;
+    }
+  }
+  if (ok && q != dateEnd) ok = false;
+  if (!ok) {
+    data.Note(ProblemeLecture::BadDate, line);
+    return true;
+  }
+  if (data.m_orderSource == SourceOrdreDate::Assumed) {
+    DateOrder shown = data.m_order;
+    if (digits[0] == 4) shown = DateYearMonthDay;
+    else if (n[0] > 12) shown = DateDayMonthYear;
+    else if (n[1] > 12) shown = DateMonthDayYear;
+    if (digits[0] == 4 || n[0] > 12 || n[1] > 12) {
+      data.m_orderSource = SourceOrdreDate::Data;
+      if (shown != data.m_order) {
+        data.m_order = shown;
+        if (data.Samples() > 0 || data.LinesLeftOut() > 0) return false;  // read afresh
+      }
+    }
+  }
+  int64_t year, month, day;
+  switch (data.m_order) {
+    case DateMonthDayYear: month = n[0]; day = n[1]; year = n[2]; break;
+    case DateYearMonthDay: year = n[0]; month = n[1]; day = n[2]; break;
+    default: day = n[0]; month = n[1]; year = n[2]; break;
+  }
+  if (month < 1 || month > 12 || day < 1 || day > DaysInMonth(year, month) || n[3] > 23 ||
+      n[4] > 59 || n[5] > 59) {
+    data.Note(ProblemeLecture::BadDate, line);
+    return true;
+  }
+  // Values.
+  const char *field = dateEnd + 1;
+  bool badNumber = false;
+  for (std::size_t i = 0; i < sensors; ++i) {
+    const char *fieldEnd = static_cast<const char *>(std::memchr(field, '\t', static_cast<size_t>(end - field)));
+    if (!fieldEnd) fieldEnd = end;
+    float v = std::numeric_limits<float>::quiet_NaN();
+    if (fieldEnd != field && !Value(field, fieldEnd, v)) {
+      v = std::numeric_limits<float>::quiet_NaN();
+      badNumber = true;
+    }
+    m_impl->values[i] = v;
+    field = fieldEnd + 1;
+  }
+  if (badNumber) data.Note(ProblemeLecture::BadNumber, line);
+  for (std::size_t i = 0; i < sensors; ++i) data.m_series[i].Append(m_impl->values[i]);
+  data.m_times.Append((DaysFromCivil(year, month, day) * 24 + n[3]) * 3600 + n[4] * 60 + n[5]);
+  return true;
+}
+
+QStringList TLecteurAcquisition::ProblemLines() const {
+  QStringList lines;
+  for (int k = 0; k < static_cast<int>(ProblemeLecture::Count_); ++k) {
+    const auto kind = static_cast<ProblemeLecture>(k);
+    const int64_t count = m_data.Problems(kind);
+    if (count == 0) continue;
+    QString what = ProblemeText(kind);
+    if (kind == ProblemeLecture::BadNumber)
+      what += QStringLiteral(" (%1 lines, read as failed readings)").arg(count);
+    else if (kind != ProblemeLecture::Incomplete)
+      what += QStringLiteral(" (%1 lines left out)").arg(count);
+    else
+      what += QStringLiteral(" (not read)");
+    lines << QStringLiteral("%1: line %2: %3").arg(m_path).arg(m_data.FirstProblemLine(kind)).arg(what);
+  }
+  return lines;
+}
