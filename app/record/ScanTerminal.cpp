@@ -25,17 +25,7 @@ class TScanTerminal : public ScanShell {
   uint8_t ScanLinkType() const override { return m_rs232 ? ScanLinkRs232 : ScanLinkRs485; }
   TlistCapteur *ScanSensorList() override { return &m_sensors; }
   std::string ScanTextOf(ScanText text) const override {
-    LangueId id = TxtScanning;
-    switch (text) {
-      case ScanText::Scanning: id = TxtScanning; break;
-      case ScanText::ConnectionA: id = TxtConnectionA; break;
-      case ScanText::ConnectionB: id = TxtConnectionB; break;
-      case ScanText::ConfigError: id = TxtConfigErrors; break;
-      case ScanText::ConnectionError: id = TxtConnectionError; break;
-      case ScanText::NoSensor: id = TxtNoSensor; break;
-      case ScanText::SerialSeparator: id = TxtSerialNumberSeparator; break;
-    }
-    return Langue(id).toStdString();
+    return ScanMessageText(text).toStdString();
   }
   std::string ScanPortTroubleText(const DiagnosticPort &port) const override {
     m_portTrouble = true;

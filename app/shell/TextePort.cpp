@@ -21,3 +21,19 @@ QString PortTroubleText(const DiagnosticPort &port) {
   }
   return Langue(TxtPortSystemError).arg(path, QString::fromLocal8Bit(std::strerror(port.Erreur)));
 }
+
+QString ScanMessageText(ScanText text) {
+  LangueId id = TxtScanning;
+  switch (text) {
+    case ScanText::Scanning: id = TxtScanning; break;
+    case ScanText::ConnectionA: id = TxtConnectionA; break;
+    case ScanText::ConnectionB: id = TxtConnectionB; break;
+    case ScanText::ConfigError: id = TxtConfigErrors; break;
+    case ScanText::ConnectionError: id = TxtConnectionError; break;
+    case ScanText::NoSensor: id = TxtNoSensor; break;
+    case ScanText::SerialSeparator: id = TxtSerialNumberSeparator; break;
+    case ScanText::WaitingForPort: id = TxtScanWaitingPort; break;
+    case ScanText::NotTried: id = TxtScanNotTried; break;
+  }
+  return Langue(id);
+}

@@ -6,10 +6,15 @@
 #include <QString>
 
 #include "DiagnosticPort.h"
+#include "ThScrute.h"
 
 // The device path and the cause: "permission denied (add the user to the
 // dialout group)", "in use by another program", "not a serial port", "not
 // found", or the system's error text. Empty for a port that is available.
 QString PortTroubleText(const DiagnosticPort &port);
+
+// The scan's words for one of its messages, for every shell that scans (the
+// configuration dialog, nivelix-record --scan).
+QString ScanMessageText(ScanText text);
 
 #endif

@@ -471,19 +471,7 @@ uint8_t TFenetreConfig::ScanLinkType() const {
 TlistCapteur *TFenetreConfig::ScanSensorList() { return SensorList; }
 
 std::string TFenetreConfig::ScanTextOf(ScanText text) const {
-  LangueId id = TxtScanning;
-  switch (text) {
-    case ScanText::Scanning: id = TxtScanning; break;
-    case ScanText::ConnectionA: id = TxtConnectionA; break;
-    case ScanText::ConnectionB: id = TxtConnectionB; break;
-    case ScanText::ConfigError: id = TxtConfigErrors; break;
-    case ScanText::ConnectionError: id = TxtConnectionError; break;
-    case ScanText::NoSensor: id = TxtNoSensor; break;
-    case ScanText::SerialSeparator: id = TxtSerialNumberSeparator; break;
-    case ScanText::WaitingForPort: id = TxtScanWaitingPort; break;
-    case ScanText::NotTried: id = TxtScanNotTried; break;
-  }
-  return Langue(id).toStdString();
+  return ScanMessageText(text).toStdString();
 }
 
 std::string TFenetreConfig::ScanPortTroubleText(const DiagnosticPort &port) const {
