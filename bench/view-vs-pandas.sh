@@ -8,7 +8,9 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 lines="${1:-2000000}"
 build="${NIVELIX_BUILD_DIR:-build}"
-python3 -c 'import pandas' 2>/dev/null || apt-get install -y python3-pandas >/dev/null
+# Debian's pandas, with Debian's python (not whatever python3 comes first).
+py=/usr/bin/python3
+"$py" -c 'import pandas' 2>/dev/null || apt-get install -y python3-pandas >/dev/null
 file=$(mktemp /var/tmp/nivelix-view-bench.XXXXXX)
 trap 'rm -f "$file" "$file.png"' EXIT
 python3 - "$lines" "$file" <<'PY'
@@ -25,10 +27,10 @@ with open(path, "w", newline="") as f:
 PY
 echo "file: $(du -m "$file" | cut -f1) MB, $lines lines, 8 sensors"
 t() { local s e; s=$(date +%s.%N); "$@" >/dev/null; e=$(date +%s.%N); echo "$e - $s" | bc; }
-pandas=$(t python3 -c '
+pandas=$(t "$py" -c '
 import sys, pandas as pd
 df = pd.read_csv(sys.argv[1], sep="\t", skiprows=10, header=0)
-df.iloc[:, 0] = pd.to_datetime(df.iloc[:, 0], format="%d/%m/%Y %H:%M:%S")
+df[df.columns[0]] = pd.to_datetime(df[df.columns[0]], format="%d/%m/%Y %H:%M:%S")
 df.describe()' "$file")
 stats=$(t "$build/app/view/nivelix-view" --stats "$file")
 png=$(t "$build/app/view/nivelix-view" --png "$file.png" "$file")
