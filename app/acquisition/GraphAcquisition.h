@@ -4,8 +4,8 @@
 // 255 days is 22 million points), so the series stores its values itself,
 // as floats keyed by their sample index (4 bytes a point), instead of the
 // 16-byte key/value pairs of a stock graph. Beside the values it keeps, for
-// every power-of-two block of 8 samples and more, the smallest and largest
-// value of the block (about 2 more bytes a point). When several samples fall
+// every power-of-two block of 16 samples and more, the smallest and largest
+// value of the block (about 1 more byte a point). When several samples fall
 // on one pixel, the line is drawn through these block extremes instead of
 // through every sample, so redrawing millions of points costs about as much
 // as redrawing a few thousand.

@@ -219,11 +219,14 @@ int64_t TLigneTemps::FirstAtOrAfter(int64_t seconds) const {
   auto it = std::upper_bound(m_runs.begin(), m_runs.end(), seconds,
                              [](int64_t t, const Run &r) { return t < r.firstTime; });
   if (it == m_runs.begin()) return 0;
-  const Run &run = *(it - 1);
-  const int64_t end = (it == m_runs.end()) ? m_count : it->firstIndex;
-  if (run.step <= 0) return seconds == run.firstTime ? run.firstIndex : end;
-  const int64_t k = (seconds - run.firstTime + run.step - 1) / run.step;
-  return std::min(run.firstIndex + k, end);
+  auto run = it - 1;
+  // A run may begin with the time the one before ended with (a second
+  // shared): the first of them is in that earlier run.
+  while (run != m_runs.begin() && At(run->firstIndex - 1) >= seconds) --run;
+  const int64_t end = (run + 1 == m_runs.end()) ? m_count : (run + 1)->firstIndex;
+  if (run->step <= 0) return seconds <= run->firstTime ? run->firstIndex : end;
+  const int64_t k = (seconds - run->firstTime + run->step - 1) / run->step;
+  return std::min(run->firstIndex + std::max<int64_t>(k, 0), end);
 }
 
 int64_t TLigneTemps::Period() const {

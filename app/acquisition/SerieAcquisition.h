@@ -4,8 +4,8 @@
 // TSerieAcquisition holds the values as floats (4 bytes a point) in chunks
 // of fixed size, so that growing never copies them nor holds twice their
 // size, and beside them the min/max summary the chart draws through: for
-// every power-of-two block of 8 samples and more, the smallest and largest
-// value of the block (about 2 more bytes a point). Blocks are summarised
+// every power-of-two block of 16 samples and more, the smallest and largest
+// value of the block (about 1 more byte a point). Blocks are summarised
 // when they are complete; the block being filled is composed from the
 // complete smaller blocks and the last few values when it is asked for, so
 // that appending a sample costs a couple of operations, not one per level.
@@ -71,7 +71,7 @@ class TSerieAcquisition {
     float high;
   };
   // Smallest block of the summary: 2^FirstLevel samples; largest 2^LastLevel.
-  static constexpr int FirstLevel = 3;
+  static constexpr int FirstLevel = 4;
   static constexpr int LastLevel = 40;
   // The extremes of block number block of 2^level samples (FirstLevel <=
   // level <= LastLevel), the block being filled included; both NaN when the

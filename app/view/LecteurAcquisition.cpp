@@ -290,8 +290,13 @@ EtatLecture TLecteurAcquisition::ReadHeader(int fd, int64_t size) {
   m_data.m_series.resize(m_data.m_sensors.size());
   // A guess of the sample lines from the size, so the series grow without
   // doubling.
-  const int64_t lineBytes = 20 + 8 * static_cast<int64_t>(names.size());
-  for (auto &s : m_data.m_series) s.Reserve((size - columnsEnd) / lineBytes);
+  // The sample lines already in the header's block tell their length.
+  int64_t lineBytes = 20 + 8 * static_cast<int64_t>(names.size());
+  const qsizetype lastEnd = bytes.lastIndexOf('\n');
+  const int64_t sampleBytes = lastEnd + 1 - columnsEnd;
+  const int64_t sampleLines = sampleBytes > 0 ? bytes.mid(columnsEnd, sampleBytes).count('\n') : 0;
+  if (sampleLines >= 16) lineBytes = std::max<int64_t>(8, sampleBytes / sampleLines);
+  for (auto &s : m_data.m_series) s.Reserve((size - columnsEnd) / lineBytes + 1024);
   d.header = true;
   d.headerBytes = bytes.left(columnsEnd);
   d.offset = columnsEnd;
@@ -349,21 +354,22 @@ TLecteurAcquisition::ReadOutcome TLecteurAcquisition::ReadSamples(int fd, int64_
 bool TLecteurAcquisition::SampleLine(const char *p, const char *end, int64_t line) {
   TDonneesAcquisition &data = m_data;
   const std::size_t sensors = data.m_sensors.size();
-  // Bytes no text line holds.
-  for (const char *q = p; q < end; ++q) {
-    const auto c = static_cast<unsigned char>(*q);
-    if (c < 32 && c != '\t') {
-      data.Note(ProblemeLecture::BadBytes, line);
-      return true;
-    }
-  }
   if (end - p > LongestLine) {
     data.Note(ProblemeLecture::LongLine, line);
     return true;
   }
-  // Fields.
+  // Fields, and bytes no text line holds, in one pass.
   std::size_t fields = 1;
-  for (const char *q = p; q < end; ++q) fields += *q == '\t';
+  bool control = false;
+  for (const char *q = p; q < end; ++q) {
+    const auto c = static_cast<unsigned char>(*q);
+    fields += c == '\t';
+    control |= c < 32 && c != '\t';
+  }
+  if (control) {
+    data.Note(ProblemeLecture::BadBytes, line);
+    return true;
+  }
   if (fields != sensors + 1) {
     data.Note(ProblemeLecture::FieldCount, line);
     return true;
