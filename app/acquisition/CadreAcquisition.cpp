@@ -49,10 +49,6 @@ constexpr int ButtonWidth = 75, ButtonHeight = 25;
 constexpr int TitlePixels = 21;
 // Labels on the angle axis: its height in 20 steps.
 constexpr double LeftAxisSteps = 20.0;
-// One wheel notch zooms to this share of the range; a horizontal notch
-// scrolls by this share of it.
-constexpr double WheelZoomFactor = 0.85;
-constexpr double WheelScrollShare = 0.1;
 // A rubber band smaller than this (pixels) is a click, not a zoom.
 constexpr int MinimumBand = 4;
 
@@ -604,35 +600,14 @@ void TFrameAcquisition::ChartRubberBand(const QRect &rect, QMouseEvent *event) {
   GraphiqueZoom();
 }
 
-void TFrameAcquisition::ChartMousePress(QMouseEvent *event) {
-  if (event->button() != Qt::RightButton) return;
-  m_scrollStartX = static_cast<int>(event->position().x());
-  m_scrollLower = m_graphique->xAxis->range().lower;
-  m_scrollUpper = m_graphique->xAxis->range().upper;
-}
+void TFrameAcquisition::ChartMousePress(QMouseEvent *event) { m_gestes.Press(*m_graphique, *event); }
 
 void TFrameAcquisition::ChartMouseMove(QMouseEvent *event) {
-  if (!(event->buttons() & Qt::RightButton)) return;
-  // The right button scrolls sideways; it never draws a zoom band.
-  if (m_graphique->selectionRect()->isActive()) m_graphique->selectionRect()->cancel();
-  QCPAxis *x = m_graphique->xAxis;
-  const double shift = x->pixelToCoord(m_scrollStartX) - x->pixelToCoord(event->position().x());
-  x->setRange(m_scrollLower + shift, m_scrollUpper + shift);
-  GraphiqueZoom();
+  if (m_gestes.Drag(*m_graphique, *event)) GraphiqueZoom();
 }
 
 void TFrameAcquisition::ChartWheel(QWheelEvent *event) {
-  const QPoint delta = event->angleDelta();
-  QCPAxis *x = m_graphique->xAxis;
-  if (delta.x() != 0 || (event->modifiers() & Qt::ShiftModifier)) {
-    const double notches = (delta.x() != 0 ? delta.x() : delta.y()) / 120.0;
-    x->moveRange(-notches * WheelScrollShare * x->range().size());
-  } else {
-    const double factor = std::pow(WheelZoomFactor, delta.y() / 120.0);
-    x->scaleRange(factor, x->pixelToCoord(event->position().x()));
-    QCPAxis *y = m_graphique->yAxis;
-    y->scaleRange(factor, y->pixelToCoord(event->position().y()));
-  }
+  TGestesGraphique::Wheel(*m_graphique, *event);
   GraphiqueZoom();
 }
 

@@ -19,6 +19,7 @@
 #include <QFrame>
 
 #include "FichierAcquisition.h"
+#include "GestesGraphique.h"
 #include "langue.h"
 
 class TCapteur;
@@ -179,9 +180,7 @@ class TFrameAcquisition : public QFrame {
   bool m_statusCountsWaiting = false;
   QString m_statusText;
   std::function<QDateTime()> m_clock;
-  // Right-button scrolling: where it started and the range then.
-  int m_scrollStartX = 0;
-  double m_scrollLower = 0.0, m_scrollUpper = 0.0;
+  TGestesGraphique m_gestes;
 
   QWidget *m_panel1 = nullptr;
   QListWidget *m_listCapteurs = nullptr;

@@ -13,6 +13,7 @@
 #include <QFileInfo>
 
 #include "ListeCapteurs.h"
+#include "SyncDisque.h"
 #include "UtilCapt.h"
 #include "globales.h"
 #include "langue.h"
@@ -75,40 +76,14 @@ WriteCause CauseOf(int error, const QString &path) {
   }
 }
 
-// A file that cannot be synced at all (a pipe, a character device such as
-// /dev/null) has no disk to reach: the system says EINVAL or EROFS.
-bool NothingToSync(int error) { return error == EINVAL || error == EROFS; }
-
-// Puts what was written to fd on the disk itself: a line is on disk only
-// once fdatasync has returned, a write() alone reaches the page cache. 0, or
-// the system error.
-int SyncData(int fd) {
-  int r;
-  do {
-    r = ::fdatasync(fd);
-  } while (r != 0 && errno == EINTR);
-  return r == 0 || NothingToSync(errno) ? 0 : errno;
-}
-
-// The name of a newly made file is on disk only once its folder is synced:
-// without it a power cut can leave no file at all, however often the file
-// was synced. The folder is the one the file really is in (path may be a
-// link to a file elsewhere). 0, or the system error.
-int SyncFolder(const QString &path) {
+// The folder the file really is in (path may be a link to a file
+// elsewhere) is synced once the file is made: without it a power cut can
+// leave no file at all, however often the file was synced. 0, or the system
+// error.
+int SyncFileFolder(const QString &path) {
   const QString real = QFileInfo(path).canonicalFilePath();
   const QString folder = QFileInfo(real.isEmpty() ? path : real).absolutePath();
-  int fd;
-  do {
-    fd = ::open(QFile::encodeName(folder).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  } while (fd < 0 && errno == EINTR);
-  if (fd < 0) return errno;
-  int r;
-  do {
-    r = ::fsync(fd);
-  } while (r != 0 && errno == EINTR);
-  const int error = r == 0 || NothingToSync(errno) ? 0 : errno;
-  ::close(fd);
-  return error;
+  return SyncFolder(QFile::encodeName(folder).constData());
 }
 
 // Records the refusal in r (the first one only) and returns false.
@@ -322,7 +297,7 @@ WriteResult TFichierAcquisition::Create(const QString &path, const QByteArray &h
   if (::close(fd) != 0 && written) written = Failure(r, errno, path);
   // Once, for the run: the file's name goes to disk with its header.
   if (written) {
-    if (const int error = SyncFolder(path)) Failure(r, error, path);
+    if (const int error = SyncFileFolder(path)) Failure(r, error, path);
   }
   return Finish(r);
 }

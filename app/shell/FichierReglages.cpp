@@ -10,6 +10,7 @@
 #include <QStringDecoder>
 #include <QStringEncoder>
 
+#include "SyncDisque.h"
 #include "UtilCapt.h"
 
 namespace {
@@ -50,41 +51,16 @@ bool WriteAt(int fd, const void *buffer, std::size_t size, off_t offset) {
 
 ResultatReglages Result(EtatReglages etat, int error = 0) { return ResultatReglages{etat, error}; }
 
-// A file that cannot be synced at all (on a file system without a disk)
-// says EINVAL or EROFS: there is nothing to wait for.
-bool NothingToSync(int error) { return error == EINVAL || error == EROFS; }
-
-// Puts what was written to fd on the disk itself: a pwrite() alone reaches
-// the page cache, which a power cut empties. False with errno set.
-bool SyncData(int fd) {
-  int r;
-  do {
-    r = ::fdatasync(fd);
-  } while (r != 0 && errno == EINTR);
-  return r == 0 || NothingToSync(errno);
-}
-
-// The name of a file just made is on disk only once its folder (the current
-// directory, where the file always is) is synced. False with errno set.
-bool SyncFolder() {
-  int fd;
-  do {
-    fd = ::open(".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  } while (fd < 0 && errno == EINTR);
-  if (fd < 0) return false;
-  int r;
-  do {
-    r = ::fsync(fd);
-  } while (r != 0 && errno == EINTR);
-  const int error = r == 0 || NothingToSync(errno) ? 0 : errno;
-  ::close(fd);
+// Sets errno to error (0 or a system error) and says whether it is 0, for
+// the callers here that read the cause from errno.
+bool Succeeded(int error) {
   errno = error;
   return error == 0;
 }
 
 // Writes size bytes at offset and waits until they are on disk.
 bool WriteAndSync(int fd, const void *buffer, std::size_t size, off_t offset) {
-  return WriteAt(fd, buffer, size, offset) && SyncData(fd);
+  return WriteAt(fd, buffer, size, offset) && Succeeded(SyncData(fd));
 }
 
 // Opens the existing file, or makes it when there is none (created tells).
@@ -210,7 +186,7 @@ ResultatReglages TFichierReglages::Charger(SettingsRecord &record) {
     }
     r = CloseFile(fd);
     if (r.Etat != EtatReglages::Ok) return r;
-    if (!SyncFolder()) return Result(EtatReglages::ErreurCreation, errno);
+    if (!Succeeded(SyncFolder("."))) return Result(EtatReglages::ErreurCreation, errno);
     return Result(EtatReglages::Cree);
   }
   return ReadRecordAndClose(fd, record);
@@ -278,7 +254,7 @@ ResultatReglages TFichierReglages::EcrireEnregistrements(const SettingsRecord &c
     return r;
   }
   const ResultatReglages r = CloseFile(fd);
-  if (r.Etat == EtatReglages::Ok && m_created && !SyncFolder())
+  if (r.Etat == EtatReglages::Ok && m_created && !Succeeded(SyncFolder(".")))
     return Result(EtatReglages::ErreurEcriture, errno);
   return r;
 }

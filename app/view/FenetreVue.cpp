@@ -34,8 +34,6 @@ namespace {
 // New lines appear within a second of being written: the file is looked at
 // twice a second (a stat and, when it grew, a read of what is new).
 constexpr int FollowIntervalMs = 400;
-constexpr double WheelZoomFactor = 0.85;
-constexpr double WheelScrollShare = 0.1;
 constexpr int MinimumBand = 4;
 constexpr int DesignWidth = 1000, DesignHeight = 640;
 constexpr int ListWidth = 200;
@@ -544,35 +542,18 @@ void TFenetreVue::ChartRubberBand(const QRect &rect, QMouseEvent *event) {
 
 void TFenetreVue::ChartMousePress(QMouseEvent *event) {
   if (event->button() == Qt::LeftButton) m_clickStart = event->position().toPoint();
-  if (event->button() != Qt::RightButton) return;
-  m_scrollStartX = static_cast<int>(event->position().x());
-  m_scrollLower = m_graphique->xAxis->range().lower;
-  m_scrollUpper = m_graphique->xAxis->range().upper;
+  m_gestes.Press(*m_graphique, *event);
 }
 
 void TFenetreVue::ChartMouseMove(QMouseEvent *event) {
   QCPAxis *x = m_graphique->xAxis;
   const QString text = ValuesAt(x->pixelToCoord(event->position().x()));
   if (text != m_labelPointeur->text()) m_labelPointeur->setText(text);
-  if (!(event->buttons() & Qt::RightButton)) return;
-  if (m_graphique->selectionRect()->isActive()) m_graphique->selectionRect()->cancel();
-  const double shift = x->pixelToCoord(m_scrollStartX) - x->pixelToCoord(event->position().x());
-  x->setRange(m_scrollLower + shift, m_scrollUpper + shift);
-  ChartZoomed();
+  if (m_gestes.Drag(*m_graphique, *event)) ChartZoomed();
 }
 
 void TFenetreVue::ChartWheel(QWheelEvent *event) {
-  const QPoint delta = event->angleDelta();
-  QCPAxis *x = m_graphique->xAxis;
-  if (delta.x() != 0 || (event->modifiers() & Qt::ShiftModifier)) {
-    const double notches = (delta.x() != 0 ? delta.x() : delta.y()) / 120.0;
-    x->moveRange(-notches * WheelScrollShare * x->range().size());
-  } else {
-    const double factor = std::pow(WheelZoomFactor, delta.y() / 120.0);
-    x->scaleRange(factor, x->pixelToCoord(event->position().x()));
-    QCPAxis *y = m_graphique->yAxis;
-    y->scaleRange(factor, y->pixelToCoord(event->position().y()));
-  }
+  TGestesGraphique::Wheel(*m_graphique, *event);
   ChartZoomed();
 }
 

@@ -29,6 +29,7 @@
 #include <QString>
 
 #include "DonneesAcquisition.h"
+#include "GestesGraphique.h"
 #include "GraphAcquisition.h"
 #include "LecteurAcquisition.h"
 #include "Messages.h"
@@ -135,8 +136,7 @@ class TFenetreVue : public QMainWindow {
   QString m_pointerText;
   QString m_unusable;  // why the file cannot be used, while it cannot
   QPoint m_clickStart;
-  int m_scrollStartX = 0;
-  double m_scrollLower = 0.0, m_scrollUpper = 0.0;
+  TGestesGraphique m_gestes;
 
   QAction *m_actionOpen = nullptr;
   QAction *m_actionPrint = nullptr;

@@ -208,9 +208,12 @@ TEST_F(LinkBusTest, SilentSensorIsWokenFourTimesPerAttempt) {
   for (const nivsim::TraceEntry &entry : bus->Trace())
     if (entry.fromHost) times.push_back(entry.timeMs);
   ASSERT_EQ(times.size(), 8u);
+  // The simulator stamps a byte when its thread gets to it: on a loaded
+  // machine one stamp late shortens the next gap by that much (61.97 ms was
+  // seen). A library that did not wait between tries shows about 22 ms.
   for (int i : {1, 2, 3, 5, 6, 7}) {
     double gap = times[i] - times[i - 1];
-    EXPECT_GT(gap, 65.0) << "between tries " << i << " and " << i + 1;
+    EXPECT_GT(gap, 50.0) << "between tries " << i << " and " << i + 1;
     EXPECT_LT(gap, 250.0) << "between tries " << i << " and " << i + 1;
   }
 }
