@@ -254,14 +254,16 @@ class RecordFixture : public SimFixture {
 
   std::string BrokerUrl() const { return "mqtt://127.0.0.1:" + std::to_string(port); }
 
-  // Family A at 3 and family B at 7, angles swinging so that lines differ.
-  void AddTwoSensors() {
+  // Family A at 3 and family B at 7 (its reference given, or the
+  // simulator's), angles swinging so that lines differ.
+  void AddTwoSensors(const std::string &referenceB = {}) {
     nivsim::SensorAConfig a;
     a.identifier = 3;
     a.angle = nivsim::AngleSource::sine(10.0, 50.0, 7.0);
     bus->AddSensorA(a);
     nivsim::SensorBConfig b;
     b.identifier = 7;
+    if (!referenceB.empty()) b.reference = referenceB;
     b.angle = nivsim::AngleSource::sine(-5.0, 30.0, 5.0);
     bus->AddSensorB(b);
   }

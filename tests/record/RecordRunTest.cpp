@@ -27,15 +27,7 @@ class NamingTest : public RecordFixture, public ::testing::WithParamInterface<Na
 
 TEST_P(NamingTest, EveryLineOfTheFileReachesTheSubscriber) {
   const Naming &c = GetParam();
-  nivsim::SensorAConfig a;
-  a.identifier = 3;
-  a.angle = nivsim::AngleSource::sine(10.0, 50.0, 7.0);
-  bus->AddSensorA(a);
-  nivsim::SensorBConfig b;
-  b.identifier = 7;
-  b.reference = c.referenceB;
-  b.angle = nivsim::AngleSource::sine(-5.0, 30.0, 5.0);
-  bus->AddSensorB(b);
+  AddTwoSensors(c.referenceB);
   Subscribe();
   auto recorder = StartRecorder({"--sensor", "3", "--sensor", "7", "--period", "1s", "--duration",
                                  "5s", "--file", dir + "/run.txt", "--mqtt", BrokerUrl(),
