@@ -59,14 +59,15 @@ starts() {
 # 1. A fresh prefix.
 prefix="$tmp/prefix"
 cmake --install "$dir" --prefix "$prefix" >/dev/null
-for f in bin/nivelix3 bin/nivelix-sim bin/nivelix-record lib/systemd/system/nivelix-record@.service \
+for f in bin/nivelix3 bin/nivelix-view bin/nivelix-sim bin/nivelix-record lib/systemd/system/nivelix-record@.service \
          lib/tmpfiles.d/nivelix.conf \
          lib/nivelix/libcom72500.so lib/nivelix/libcom72800.so \
          share/applications/nivelix3.desktop share/icons/hicolor/scalable/apps/nivelix.svg \
+         share/applications/nivelix-view.desktop share/mime/packages/nivelix-acquisition.xml \
          share/doc/nivelix/user-guide.md share/doc/nivelix/screenshots/main-window.png; do
   [ -e "$prefix/$f" ] || fail "cmake --install put no $f"
 done
-echo "ok: cmake --install puts the program, the simulator, both link libraries, desktop entry and icon"
+echo "ok: cmake --install puts the program, the viewer, the simulator, both link libraries, desktop entries, MIME type and icon"
 # Both link libraries come from the prefix, not from the build folder.
 libs="$(ldd "$prefix/bin/nivelix3")"
 if grep -q "not found" <<<"$libs"; then echo "$libs" >&2; fail "nivelix3 misses a library"; fi
@@ -75,10 +76,11 @@ for l in libcom72500.so libcom72800.so; do
 done
 echo "ok: the installed nivelix3 binds both link libraries from $prefix/lib/nivelix"
 if command -v desktop-file-validate >/dev/null; then
-  desktop-file-validate "$prefix/share/applications/nivelix3.desktop"
+  desktop-file-validate "$prefix/share/applications/nivelix3.desktop" "$prefix/share/applications/nivelix-view.desktop"
 fi
 "$prefix/bin/nivelix-sim" --help >/dev/null || fail "installed nivelix-sim does not run"
 "$prefix/bin/nivelix-record" --help >/dev/null || fail "installed nivelix-record does not run"
+QT_QPA_PLATFORM=offscreen "$prefix/bin/nivelix-view" --help >/dev/null || fail "installed nivelix-view does not run"
 starts "$prefix/bin/nivelix3" prefix
 
 # 2. The Debian packages.
@@ -100,7 +102,8 @@ holds() {
     fail "$(basename "$deb") holds files of another package (above)"
   fi
 }
-holds some "$deb_program" ./usr/bin/nivelix3 ./usr/share/applications/nivelix3.desktop \
+holds some "$deb_program" ./usr/bin/nivelix3 ./usr/bin/nivelix-view ./usr/share/applications/nivelix3.desktop \
+      ./usr/share/applications/nivelix-view.desktop ./usr/share/mime/packages/nivelix-acquisition.xml \
       ./usr/share/icons/hicolor/scalable/apps/nivelix.svg ./usr/share/doc/nivelix/user-guide.md
 holds only "$deb_record" ./usr/bin/nivelix-record ./usr/lib/systemd/system/nivelix-record@.service \
       ./usr/share/doc/nivelix-record/nivelix-record.conf.example
