@@ -32,37 +32,23 @@ class PortOwnerTest : public ::testing::Test {
   static void PointAt(const std::string &path) {
     ::setenv(("NIVELIX_COM" + std::to_string(Com)).c_str(), path.c_str(), 1);
   }
-  // COMn on a link to the simulator's terminal.
-  bool PointAtLink(const std::string &link) {
-    ::unlink(link.c_str());
-    PointAt(link);
-    return ::symlink(bus.SlavePath().c_str(), link.c_str()) == 0;
-  }
-  // The lock file of the port, when it lies in the shared folder.
-  std::string SharedLockFile() {
-    const std::string lockFile = TVerrouPort::FichierVerrou(bus.SlavePath());
-    return lockFile.rfind(TVerrouPort::DossierPartage(), 0) == 0 ? lockFile : std::string();
-  }
   static void ExpectHeldByThisTest(const ResultatVerrou &refused) {
     EXPECT_EQ(refused.Etat, EtatVerrou::TenuAilleurs);
     EXPECT_EQ(refused.Detenteur, ::getpid());
     EXPECT_EQ(refused.Programme, "test_sensors");
   }
-  // body's return in a child process with a private /run/lock (and /tmp): its
-  // exit status, 77 when no such process can be made here, -1 when killed.
+  // body's exit code in a process of its own with a private /run/lock (and
+  // /tmp): 77 when this machine cannot give it one, -1 when it was killed.
   static int InPrivateRunLock(bool privateTmp, const std::function<int()> &body) {
     const pid_t child = ::fork();
-    if (child < 0) return -1;
-    if (child == 0) {
-      if (::unshare(CLONE_NEWNS) != 0 || ::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0 ||
-          ::mount("tmpfs", "/run/lock", "tmpfs", 0, "mode=1777") != 0 ||
-          (privateTmp && ::mount("tmpfs", "/tmp", "tmpfs", 0, "mode=1777") != 0))
-        ::_exit(77);
-      ::_exit(body());
-    }
+    if (child == 0)
+      ::_exit(::unshare(CLONE_NEWNS) != 0 || ::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0 ||
+                      ::mount("tmpfs", "/run/lock", "tmpfs", 0, "mode=1777") != 0 ||
+                      (privateTmp && ::mount("tmpfs", "/tmp", "tmpfs", 0, "mode=1777") != 0)
+                  ? 77
+                  : body());
     int status = 0;
-    if (::waitpid(child, &status, 0) != child || !WIFEXITED(status)) return -1;
-    return WEXITSTATUS(status);
+    return child > 0 && ::waitpid(child, &status, 0) == child && WIFEXITED(status) ? WEXITSTATUS(status) : -1;
   }
 
   nivsim::SimBus bus;
@@ -77,7 +63,9 @@ TEST_F(PortOwnerTest, ASecondHolderIsToldWhoHoldsThePort) {
   EXPECT_EQ(first.Prendre(Com).Etat, EtatVerrou::Pris) << "taking it again costs nothing";
 
   const std::string alias = ::testing::TempDir() + "nivelix-alias-tty";
-  ASSERT_TRUE(PointAtLink(alias));
+  ::unlink(alias.c_str());
+  ASSERT_EQ(::symlink(bus.SlavePath().c_str(), alias.c_str()), 0);
+  PointAt(alias);
   ExpectHeldByThisTest(second.Prendre(Com));
   EXPECT_FALSE(second.Tenu());
 
@@ -90,7 +78,9 @@ TEST_F(PortOwnerTest, ASecondHolderIsToldWhoHoldsThePort) {
 // adapter is out: the program keeps the lock of the device meanwhile.
 TEST_F(PortOwnerTest, TheLockOutlivesTheLinkOfAnAdapterPulledOut) {
   const std::string link = ::testing::TempDir() + "nivelix-by-id-tty";
-  ASSERT_TRUE(PointAtLink(link));
+  ::unlink(link.c_str());
+  ASSERT_EQ(::symlink(bus.SlavePath().c_str(), link.c_str()), 0);
+  PointAt(link);
   TVerrouPort program, another;
   ASSERT_EQ(program.Prendre(Com).Etat, EtatVerrou::Pris);
   ::unlink(link.c_str());
@@ -175,8 +165,9 @@ class PortIntruderTest : public PortOwnerTest, public ::testing::WithParamInterf
 
 TEST_P(PortIntruderTest, AUserWhoCannotOpenThePortCanNeitherTakeNorForgeItsLock) {
   const Intrusion &intrusion = GetParam();
-  const std::string lockFile = SharedLockFile();
-  if (lockFile.empty()) GTEST_SKIP() << "the shared lock folder cannot be used here (not root?)";
+  const std::string lockFile = TVerrouPort::FichierVerrou(bus.SlavePath());
+  if (lockFile.rfind(TVerrouPort::DossierPartage(), 0) != 0)
+    GTEST_SKIP() << "the shared lock folder cannot be used here (not root?)";
   ::unlink(lockFile.c_str());
   TVerrouPort program, another;
   if (intrusion.programHoldsIt) {
@@ -216,8 +207,9 @@ INSTANTIATE_TEST_SUITE_P(
 // ports' group) is never trusted, and never taken as no lock at all: the
 // port counts as held by another program until it is removed.
 TEST_F(PortOwnerTest, ALockFileThatOthersCouldOpenOrNobodyCanIsHeldNotIgnored) {
-  const std::string lockFile = SharedLockFile();
-  if (lockFile.empty()) GTEST_SKIP() << "the shared lock folder cannot be used here (not root?)";
+  const std::string lockFile = TVerrouPort::FichierVerrou(bus.SlavePath());
+  if (lockFile.rfind(TVerrouPort::DossierPartage(), 0) != 0)
+    GTEST_SKIP() << "the shared lock folder cannot be used here (not root?)";
   const struct {
     const char *what;
     mode_t mode;  // 0: a link to a file elsewhere
