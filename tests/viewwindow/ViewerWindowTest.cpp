@@ -77,6 +77,11 @@ class ViewerWindow : public ::testing::Test {
     ASSERT_TRUE(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
     f.write(bytes);
   }
+  // The window opened on a file of these bytes.
+  bool Opens(const QByteArray &bytes) {
+    Write(bytes);
+    return window.Open(Path());
+  }
   void Append(const QByteArray &bytes) {
     QFile f(Path());
     ASSERT_TRUE(f.open(QIODevice::Append));
@@ -110,8 +115,7 @@ class ViewerWindow : public ::testing::Test {
 
 TEST_F(ViewerWindow, FollowsAFileBeingWrittenWithinASecond) {
   const QDateTime now = QDateTime::currentDateTime();
-  Write(Header(2) + Samples(now, 10));
-  ASSERT_TRUE(window.Open(Path()));
+  ASSERT_TRUE(Opens(Header(2) + Samples(now, 10)));
   EXPECT_TRUE(window.Following()) << "the last sample is less than two periods old";
   EXPECT_TRUE(Status().contains("2 sensors, 10 samples")) << Status().toStdString();
   EXPECT_TRUE(Status().endsWith(", following"));
@@ -149,8 +153,7 @@ class FollowDefault : public ViewerWindow, public ::testing::WithParamInterface<
 
 TEST_P(FollowDefault, OnWhenTheLastSampleIsRecent) {
   const FollowRow row = GetParam();
-  Write(Header(1) + Samples(QDateTime::currentDateTime().addSecs(-row.ageSeconds), 5, 0, 1));
-  ASSERT_TRUE(window.Open(Path()));
+  ASSERT_TRUE(Opens(Header(1) + Samples(QDateTime::currentDateTime().addSecs(-row.ageSeconds), 5, 0, 1)));
   EXPECT_EQ(window.Following(), row.following);
   EXPECT_EQ(window.TimerSuivi()->isActive(), row.following);
   EXPECT_EQ(Status().endsWith(", following"), row.following) << Status().toStdString();
@@ -170,8 +173,7 @@ class ReadAfresh : public ViewerWindow, public ::testing::WithParamInterface<Afr
 
 TEST_P(ReadAfresh, TheUserIsToldAndTheNewContentShown) {
   const QDateTime now = QDateTime::currentDateTime();
-  Write(Header(2) + Samples(now, 50));
-  ASSERT_TRUE(window.Open(Path()));
+  ASSERT_TRUE(Opens(Header(2) + Samples(now, 50)));
   ASSERT_TRUE(window.Following());
   window.SetSeriesShown(1, false);
   const QByteArray shorter = Header(2) + Samples(now, 7);
@@ -195,9 +197,8 @@ INSTANTIATE_TEST_SUITE_P(Changes, ReadAfresh,
                          ::testing::Values(AfreshRow{"truncated", false}, AfreshRow{"replaced", true}), ByName);
 
 TEST_F(ViewerWindow, ASeriesIsHiddenByItsLegendItemOrItsBox) {
-  Write(Header(3) + Line(QDateTime(QDate(2024, 5, 20), QTime(8, 0, 0)), {"1", "2", "3"}) +
-        Line(QDateTime(QDate(2024, 5, 20), QTime(8, 0, 1)), {"1", "2", "3"}));
-  ASSERT_TRUE(window.Open(Path()));
+  ASSERT_TRUE(Opens(Header(3) + Line(QDateTime(QDate(2024, 5, 20), QTime(8, 0, 0)), {"1", "2", "3"}) +
+                    Line(QDateTime(QDate(2024, 5, 20), QTime(8, 0, 1)), {"1", "2", "3"})));
   window.Graphique()->replot();
   auto *list = window.findChild<QListWidget *>("ListeCapteurs");
   ASSERT_EQ(list->count(), 3);
@@ -240,8 +241,7 @@ TEST_P(DateMenu, ShowsTheOrderAssumedAndReadsWithTheChosenOne) {
   // 3 April 2024: 3/4/2024 is ambiguous; 20 April tells.
   const QDateTime t = row.written == 1 ? QDateTime(QDate(2024, 4, 20), QTime(10, 0, 0))
                                        : QDateTime(QDate(2024, 4, 3), QTime(10, 0, 0));
-  Write(Header(2) + Samples(t, 3, row.written));
-  ASSERT_TRUE(window.Open(Path()));
+  ASSERT_TRUE(Opens(Header(2) + Samples(t, 3, row.written)));
   EXPECT_TRUE(Status().contains(row.assumed)) << Status().toStdString();
   window.DateAction(row.chosen)->trigger();
   EXPECT_TRUE(window.DateAction(row.chosen)->isChecked());
@@ -262,8 +262,7 @@ INSTANTIATE_TEST_SUITE_P(
     ByName);
 
 TEST_F(ViewerWindow, ZoomAndBackToTheWholeFile) {
-  Write(Header(2) + Samples(QDateTime(QDate(2024, 1, 15), QTime(12, 0, 0)), 1000));
-  ASSERT_TRUE(window.Open(Path()));
+  ASSERT_TRUE(Opens(Header(2) + Samples(QDateTime(QDate(2024, 1, 15), QTime(12, 0, 0)), 1000)));
   window.Graphique()->replot();
   const QCPRange whole = window.Graphique()->xAxis->range();
   const QPointF middle = window.Graphique()->axisRect()->rect().center();
@@ -294,8 +293,7 @@ TEST_F(ViewerWindow, TheFiguresOfASelectedRange) {
   // Sensor 0: 0..9; sensor 1: failed on odd samples, else 2 x i.
   for (int i = 0; i < 10; ++i)
     lines += Line(t0.addSecs(i), {QString::number(i), i % 2 ? QString() : QString::number(2 * i)});
-  Write(Header(2) + lines);
-  ASSERT_TRUE(window.Open(Path()));
+  ASSERT_TRUE(Opens(Header(2) + lines));
   window.SelectRange(window.Series(0)->KeyOf(2), window.Series(0)->KeyOf(7));
   QTableWidget *table = window.TablePlage();
   ASSERT_EQ(table->rowCount(), 2);
@@ -310,15 +308,13 @@ TEST_F(ViewerWindow, TheFiguresOfASelectedRange) {
 }
 
 TEST_F(ViewerWindow, AFileThatCannotBeUsedIsNamedAndExportsWork) {
-  Write("not an acquisition\r\n");
-  EXPECT_FALSE(window.Open(Path()));
+  EXPECT_FALSE(Opens("not an acquisition\r\n"));
   ExpectToldOnce(MessageKind::Error, "acq.txt");
   EXPECT_TRUE(Status().contains("acq.txt"));
   EXPECT_FALSE(window.Following());
 
-  Write(Header(1) + Line(QDateTime(QDate(2024, 2, 1), QTime(1, 2, 3)), {"1"}) +
-        Line(QDateTime(QDate(2024, 2, 1), QTime(1, 2, 4)), {"2"}));
-  ASSERT_TRUE(window.Open(Path()));
+  ASSERT_TRUE(Opens(Header(1) + Line(QDateTime(QDate(2024, 2, 1), QTime(1, 2, 3)), {"1"}) +
+                    Line(QDateTime(QDate(2024, 2, 1), QTime(1, 2, 4)), {"2"})));
   EXPECT_TRUE(window.ExportPng(Path("view.png")));
   EXPECT_GT(QFileInfo(Path("view.png")).size(), 1000);
   EXPECT_TRUE(window.ExportPdf(Path("view.pdf")));
@@ -343,8 +339,7 @@ TEST_F(ViewerWindow, ReplotOfAnyViewDrawsTheSummary) {
                                   QString::number(std::cos(i / 700.0), 'f', 3),
                                   QString::number(0.5 * std::sin(i / 20000.0) - 0.2, 'f', 3),
                                   i % 9973 == 5000 ? QString() : QString::number(i / 1e5, 'f', 3)});
-  Write(Header(4) + lines);
-  ASSERT_TRUE(window.Open(Path()));
+  ASSERT_TRUE(Opens(Header(4) + lines));
   ASSERT_EQ(window.Data().Samples(), SampleCount);
   const QCPRange whole = window.Graphique()->xAxis->range();
   const double views[][2] = {{0.0, 1.0}, {0.25, 0.75}, {0.5, 0.5001}, {0.9, 1.0}};
