@@ -145,8 +145,7 @@ const Refusal Refusals[] = {
      Ground::Normal, 7, "certificate file"},
 };
 
-INSTANTIATE_TEST_SUITE_P(Lines, CommandLineTest, ::testing::ValuesIn(Refusals),
-                         [](const auto &info) { return std::string(info.param.name); });
+INSTANTIATE_TEST_SUITE_P(Lines, CommandLineTest, ::testing::ValuesIn(Refusals), ByName);
 
 TEST(RecordSpanTest, TakesTheDialogUnits) {
   const struct {

@@ -114,6 +114,9 @@ inline std::string JsonMember(const std::string &json, const std::string &name) 
   return json.substr(from, to - from);
 }
 
+// Names a table's rows by their name field.
+inline const auto ByName = [](const auto &info) { return std::string(info.param.name); };
+
 struct Received {
   std::string topic;
   std::string payload;

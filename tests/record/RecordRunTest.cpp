@@ -12,6 +12,20 @@ using namespace std::chrono_literals;
 
 std::vector<std::string> FileLines(const std::string &path) { return CrlfLines(ReadWhole(path)); }
 
+// The file's line count once it has n lines, or after half a minute.
+std::size_t WaitForLines(const std::string &path, std::size_t n) {
+  const auto until = std::chrono::steady_clock::now() + 30s;
+  while (FileLines(path).size() < n && std::chrono::steady_clock::now() < until)
+    std::this_thread::sleep_for(5ms);
+  return FileLines(path).size();
+}
+
+void ExpectSaidOnce(const std::string &log, const std::string &text) {
+  const std::size_t at = log.find(text);
+  EXPECT_NE(at, std::string::npos) << text << "\n" << log;
+  EXPECT_EQ(log.find(text, at + 1), std::string::npos) << text << "\n" << log;
+}
+
 class RecordRunTest : public RecordFixture {};
 
 // Every sample reaches the subscriber, whatever bytes the site and the
@@ -57,8 +71,7 @@ const Naming Namings[] = {
      "nivelix/_cluse/KV72_0-54321"},
 };
 
-INSTANTIATE_TEST_SUITE_P(Sites, NamingTest, ::testing::ValuesIn(Namings),
-                         [](const auto &info) { return std::string(info.param.name); });
+INSTANTIATE_TEST_SUITE_P(Sites, NamingTest, ::testing::ValuesIn(Namings), ByName);
 
 // A broker that refuses the login, one that drops every connection at once:
 // neither is hammered, the recording keeps every line, and the recorder's
@@ -86,10 +99,7 @@ TEST_P(HostileBrokerTest, IsNotHammeredAndTheFileHasEveryLine) {
   EXPECT_GE(broker.connections, 1);
   EXPECT_LE(broker.connections, c.mostConnections);
   EXPECT_EQ(FileLines(dir + "/run.txt").size(), 5u + 10u);
-  const std::string log = ReadWhole(dir + "/record.log");
-  const std::size_t at = log.find(c.saysOnce);
-  EXPECT_NE(at, std::string::npos) << log;
-  EXPECT_EQ(log.find(c.saysOnce, at + 1), std::string::npos) << log;
+  ExpectSaidOnce(ReadWhole(dir + "/record.log"), c.saysOnce);
   const auto cpuMs = [](const rusage &u) {
     return (u.ru_utime.tv_sec + u.ru_stime.tv_sec) * 1000.0 +
            (u.ru_utime.tv_usec + u.ru_stime.tv_usec) / 1000.0;
@@ -104,8 +114,7 @@ const HostileBroker HostileBrokers[] = {
     {"DropsAtOnce", FakeBroker::Kind::DropsAtOnce, 6, "closed the connection before accepting it"},
 };
 
-INSTANTIATE_TEST_SUITE_P(Brokers, HostileBrokerTest, ::testing::ValuesIn(HostileBrokers),
-                         [](const auto &info) { return std::string(info.param.name); });
+INSTANTIATE_TEST_SUITE_P(Brokers, HostileBrokerTest, ::testing::ValuesIn(HostileBrokers), ByName);
 
 // A clean stop says "offline" itself; a recorder killed outright has its
 // last will published as soon as its connection closes; one that stops
@@ -132,10 +141,10 @@ TEST_F(RecordRunTest, KilledRecorderIsSeenOffline) {
     // The broker looks at keep-alives in rounds: 1.5 keep-alives after the
     // last packet, then up to about 3 s (measured 16.5 to 17.2 s for 10 s).
     EXPECT_LT(seconds, signal == SIGSTOP ? 1.5 * 10 + 4.0 : 3.0) << signal;
-    if (signal == SIGSTOP) {
+    if (signal == SIGSTOP)
       EXPECT_GT(seconds, 1.5 * 10 - 1.5) << "before the keep-alive was missed";
-    }
-    if (signal != SIGSTOP) recorder->Wait(10000);
+    else
+      recorder->Wait(10000);
     ClearStatuses();
   }
 }
@@ -147,9 +156,7 @@ TEST_F(RecordRunTest, JournalSaysEachChangeOnce) {
   AddTwoSensors();
   auto recorder = StartRecorder({"--sensor", "3", "--sensor", "9", "--sensor", "7", "--period",
                                  "1s", "--duration", "12s", "--file", dir + "/run.txt"});
-  const auto until = std::chrono::steady_clock::now() + 30s;
-  while (FileLines(dir + "/run.txt").size() < 5u + 2u && std::chrono::steady_clock::now() < until)
-    std::this_thread::sleep_for(5ms);
+  WaitForLines(dir + "/run.txt", 5u + 2u);
   bus->Unplug();
   std::this_thread::sleep_for(4s);
   bus->Replug();
@@ -161,11 +168,8 @@ TEST_F(RecordRunTest, JournalSaysEachChangeOnce) {
   const std::string log = ReadWhole(dir + "/record.log");
   for (const char *once : {"<4>nivelix-record: no sensor answers at address 9 on COM5",
                            ": not found; samples are recorded with empty fields",
-                           "<6>nivelix-record: COM5 is back"}) {
-    const std::size_t at = log.find(once);
-    EXPECT_NE(at, std::string::npos) << once << "\n" << log;
-    EXPECT_EQ(log.find(once, at + 1), std::string::npos) << once << "\n" << log;
-  }
+                           "<6>nivelix-record: COM5 is back"})
+    ExpectSaidOnce(log, once);
   EXPECT_EQ(log.find("does not answer"), std::string::npos) << log;
 }
 
@@ -198,10 +202,8 @@ TEST_P(StopSignalTest, EndsAfterTheLineUnderWay) {
   AddTwoSensors();
   auto recorder = StartRecorder(
       {"--sensor", "3", "--sensor", "7", "--period", "1s", "--file", dir + "/run.txt"});
+  ASSERT_EQ(WaitForLines(dir + "/run.txt", 5u + 2u), 5u + 2u);
   const auto until = std::chrono::steady_clock::now() + 30s;
-  while (FileLines(dir + "/run.txt").size() < 5u + 2u && std::chrono::steady_clock::now() < until)
-    std::this_thread::sleep_for(5ms);
-  ASSERT_EQ(FileLines(dir + "/run.txt").size(), 5u + 2u);
   // The third line's readings start: the first byte on the wire.
   const std::size_t before = bus->Trace().size();
   while (bus->Trace().size() == before && std::chrono::steady_clock::now() < until)
@@ -256,9 +258,7 @@ TEST_P(FileOutageTest, LinesWaitForTheFile) {
   AddTwoSensors();
   const std::string path = dir + "/gone.txt", away = dir + "/away.txt";
   auto recorder = StartRecorder({"--sensor", "3", "--period", "1s", "--duration", "4s", "--file", path});
-  const auto until = std::chrono::steady_clock::now() + 30s;
-  while (FileLines(path).size() < 4u + 1u && std::chrono::steady_clock::now() < until)
-    std::this_thread::sleep_for(5ms);
+  WaitForLines(path, 4u + 1u);
   ASSERT_EQ(::rename(path.c_str(), away.c_str()), 0);
   if (c.putBack) {
     std::this_thread::sleep_for(1500ms);  // at least one sample refused
@@ -286,7 +286,6 @@ const FileOutage Outages[] = {
     {"NeverBack", false, 6, 1, "3 line(s) could not be written"},
 };
 
-INSTANTIATE_TEST_SUITE_P(Files, FileOutageTest, ::testing::ValuesIn(Outages),
-                         [](const auto &info) { return std::string(info.param.name); });
+INSTANTIATE_TEST_SUITE_P(Files, FileOutageTest, ::testing::ValuesIn(Outages), ByName);
 
 }  // namespace

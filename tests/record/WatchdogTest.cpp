@@ -66,15 +66,15 @@ class WatchdogTest : public RecordFixture, public ::testing::WithParamInterface<
 
 TEST_P(WatchdogTest, ReadyAfterTheFirstLineAndPingsInTime) {
   const WatchdogCase &c = GetParam();
+  std::vector<std::string> args = {"--period", c.period, "--file", dir + "/run.txt"};
   for (int i = 0; i < c.sensors; ++i) {
     nivsim::SensorAConfig a;
     a.identifier = static_cast<uint8_t>(10 + i);
     bus->AddSensorA(a);
+    args.insert(args.end(), {"--sensor", std::to_string(10 + i)});
   }
   NotifySocket socket(dir + "/notify");
   ASSERT_TRUE(socket.Bound());
-  std::vector<std::string> args = {"--period", c.period, "--file", dir + "/run.txt"};
-  for (int i = 0; i < c.sensors; ++i) args.insert(args.end(), {"--sensor", std::to_string(10 + i)});
   ::setenv("NOTIFY_SOCKET", (dir + "/notify").c_str(), 1);
   ::setenv("WATCHDOG_USEC", c.watchdogUsec, 1);
   const auto started = std::chrono::steady_clock::now();
@@ -135,7 +135,6 @@ const WatchdogCase Watchdogs[] = {
     {"SilentSensors", "1000000", "1s", 1000, 12, true, 8000, 900},
 };
 
-INSTANTIATE_TEST_SUITE_P(Service, WatchdogTest, ::testing::ValuesIn(Watchdogs),
-                         [](const auto &info) { return std::string(info.param.name); });
+INSTANTIATE_TEST_SUITE_P(Service, WatchdogTest, ::testing::ValuesIn(Watchdogs), ByName);
 
 }  // namespace

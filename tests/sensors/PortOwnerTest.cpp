@@ -13,6 +13,7 @@
 
 #include <cctype>
 #include <cstdlib>
+#include <functional>
 #include <string>
 
 #include "AsUnprivileged.h"
@@ -31,6 +32,24 @@ class PortOwnerTest : public ::testing::Test {
   static void PointAt(const std::string &path) {
     ::setenv(("NIVELIX_COM" + std::to_string(Com)).c_str(), path.c_str(), 1);
   }
+  static void ExpectHeldByThisTest(const ResultatVerrou &refused) {
+    EXPECT_EQ(refused.Etat, EtatVerrou::TenuAilleurs);
+    EXPECT_EQ(refused.Detenteur, ::getpid());
+    EXPECT_EQ(refused.Programme, "test_sensors");
+  }
+  // body's exit code in a process of its own with a private /run/lock (and
+  // /tmp): 77 when this machine cannot give it one, -1 when it was killed.
+  static int InPrivateRunLock(bool privateTmp, const std::function<int()> &body) {
+    const pid_t child = ::fork();
+    if (child == 0)
+      ::_exit(::unshare(CLONE_NEWNS) != 0 || ::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0 ||
+                      ::mount("tmpfs", "/run/lock", "tmpfs", 0, "mode=1777") != 0 ||
+                      (privateTmp && ::mount("tmpfs", "/tmp", "tmpfs", 0, "mode=1777") != 0)
+                  ? 77
+                  : body());
+    int status = 0;
+    return child > 0 && ::waitpid(child, &status, 0) == child && WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  }
 
   nivsim::SimBus bus;
 };
@@ -47,10 +66,7 @@ TEST_F(PortOwnerTest, ASecondHolderIsToldWhoHoldsThePort) {
   ::unlink(alias.c_str());
   ASSERT_EQ(::symlink(bus.SlavePath().c_str(), alias.c_str()), 0);
   PointAt(alias);
-  const ResultatVerrou refused = second.Prendre(Com);
-  EXPECT_EQ(refused.Etat, EtatVerrou::TenuAilleurs);
-  EXPECT_EQ(refused.Detenteur, ::getpid());
-  EXPECT_EQ(refused.Programme, "test_sensors");
+  ExpectHeldByThisTest(second.Prendre(Com));
   EXPECT_FALSE(second.Tenu());
 
   first.Liberer();
@@ -168,10 +184,7 @@ TEST_P(PortIntruderTest, AUserWhoCannotOpenThePortCanNeitherTakeNorForgeItsLock)
   }
   EXPECT_FALSE(through) << intrusion.what;
   EXPECT_EQ(program.Prendre(Com).Etat, EtatVerrou::Pris);
-  const ResultatVerrou refused = another.Prendre(Com);
-  EXPECT_EQ(refused.Etat, EtatVerrou::TenuAilleurs);
-  EXPECT_EQ(refused.Detenteur, ::getpid());
-  EXPECT_EQ(refused.Programme, "test_sensors");
+  ExpectHeldByThisTest(another.Prendre(Com));
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -252,42 +265,34 @@ TEST_F(PortOwnerTest, OnlyAFolderOfRootsOwnWithTheRightModeHoldsTheLocks) {
   const std::string shared = TVerrouPort::DossierPartage();
   for (const auto &row : rows) {
     SCOPED_TRACE(row.what);
-    const pid_t child = ::fork();
-    ASSERT_GE(child, 0);
-    if (child == 0) {
-      // 77: this machine cannot give the process a /run/lock of its own.
-      if (::unshare(CLONE_NEWNS) != 0 || ::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0 ||
-          ::mount("tmpfs", "/run/lock", "tmpfs", 0, "mode=1777") != 0)
-        ::_exit(77);
+    const int status = InPrivateRunLock(false, [&] {
       if (row.stands == AnotherUsers || row.stands == WritableByAll) {
-        if (::mkdir(shared.c_str(), 0777) != 0 || ::chmod(shared.c_str(), 0777) != 0) ::_exit(2);
+        if (::mkdir(shared.c_str(), 0777) != 0 || ::chmod(shared.c_str(), 0777) != 0) return 2;
         if (row.stands == AnotherUsers && ::chown(shared.c_str(), AsUnprivileged::Nobody, AsUnprivileged::Nobody) != 0)
-          ::_exit(2);
+          return 2;
       } else if (row.stands == ALink) {
         if (::mkdir("/run/lock/elsewhere", 0777) != 0 || ::symlink("/run/lock/elsewhere", shared.c_str()) != 0)
-          ::_exit(2);
+          return 2;
       }
       TVerrouPort program;
-      if (program.Prendre(Com).Etat != EtatVerrou::Pris) ::_exit(3);
+      if (program.Prendre(Com).Etat != EtatVerrou::Pris) return 3;
       const bool inShared = TVerrouPort::FichierVerrou(bus.SlavePath()).rfind(shared + "/", 0) == 0;
-      if (inShared != row.used) ::_exit(4);
+      if (inShared != row.used) return 4;
       struct stat st {};
       if (row.stands == Missing) {
         const group *dialout = ::getgrnam("dialout");
         if (::lstat(shared.c_str(), &st) != 0 || st.st_uid != 0 || (st.st_mode & 07777) != 02775 ||
             (dialout && st.st_gid != dialout->gr_gid))
-          ::_exit(5);
+          return 5;
       }
       // Nothing of the lock put in an untrusted folder.
       const char *untrusted = row.stands == ALink ? "/run/lock/elsewhere" : shared.c_str();
-      if (!row.used && ::rmdir(untrusted) != 0) ::_exit(6);
-      ::_exit(0);
-    }
-    int status = 0;
-    ASSERT_EQ(::waitpid(child, &status, 0), child);
-    ASSERT_TRUE(WIFEXITED(status));
-    if (WEXITSTATUS(status) == 77) GTEST_SKIP() << "no private /run/lock can be mounted here (not root?)";
-    EXPECT_EQ(WEXITSTATUS(status), 0)
+      if (!row.used && ::rmdir(untrusted) != 0) return 6;
+      return 0;
+    });
+    ASSERT_GE(status, 0) << "the child ended by a signal";
+    if (status == 77) GTEST_SKIP() << "no private /run/lock can be mounted here (not root?)";
+    EXPECT_EQ(status, 0)
         << "2: set-up, 3: lock not taken, 4: lock in the wrong folder, 5: folder made wrong, "
            "6: something put in the untrusted folder";
   }
@@ -303,37 +308,29 @@ TEST_F(PortOwnerTest, AUserOutsideThePortsGroupLocksInAFolderOfItsOwn) {
   const std::string own = "/tmp/nivelix-" + std::to_string(AsUnprivileged::Nobody);
   for (const bool plantedByRoot : {false, true}) {
     SCOPED_TRACE(plantedByRoot ? "its folder made first by root, mode 0777" : "no folder yet");
-    const pid_t child = ::fork();
-    ASSERT_GE(child, 0);
-    if (child == 0) {
-      if (::unshare(CLONE_NEWNS) != 0 || ::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0 ||
-          ::mount("tmpfs", "/run/lock", "tmpfs", 0, "mode=1777") != 0 ||
-          ::mount("tmpfs", "/tmp", "tmpfs", 0, "mode=1777") != 0)
-        ::_exit(77);
+    const int status = InPrivateRunLock(true, [&] {
       TVerrouPort::FichierVerrou(bus.SlavePath());  // root makes the shared folder
-      if (plantedByRoot && (::mkdir(own.c_str(), 0777) != 0 || ::chmod(own.c_str(), 0777) != 0)) ::_exit(2);
+      if (plantedByRoot && (::mkdir(own.c_str(), 0777) != 0 || ::chmod(own.c_str(), 0777) != 0)) return 2;
       const gid_t nogroup = AsUnprivileged::Nobody;
       if (::setgroups(0, nullptr) != 0 || ::setgid(nogroup) != 0 || ::setuid(AsUnprivileged::Nobody) != 0)
-        ::_exit(2);
+        return 2;
       const int master = ::posix_openpt(O_RDWR | O_NOCTTY);
-      if (master < 0 || ::grantpt(master) != 0 || ::unlockpt(master) != 0) ::_exit(2);
+      if (master < 0 || ::grantpt(master) != 0 || ::unlockpt(master) != 0) return 2;
       PointAt(::ptsname(master));
       TVerrouPort mine, another;
       const ResultatVerrou r = mine.Prendre(Com);
-      if (plantedByRoot) ::_exit(r.Etat == EtatVerrou::ErreurSysteme && !mine.Tenu() ? 0 : 3);
-      if (r.Etat != EtatVerrou::Pris) ::_exit(3);
-      if (another.Prendre(Com).Etat != EtatVerrou::TenuAilleurs) ::_exit(4);
+      if (plantedByRoot) return r.Etat == EtatVerrou::ErreurSysteme && !mine.Tenu() ? 0 : 3;
+      if (r.Etat != EtatVerrou::Pris) return 3;
+      if (another.Prendre(Com).Etat != EtatVerrou::TenuAilleurs) return 4;
       struct stat st {};
       if (::lstat(own.c_str(), &st) != 0 || st.st_uid != AsUnprivileged::Nobody || (st.st_mode & 0777) != 0700)
-        ::_exit(5);
-      ::_exit(0);
-    }
-    int status = 0;
-    ASSERT_EQ(::waitpid(child, &status, 0), child);
-    ASSERT_TRUE(WIFEXITED(status));
-    if (WEXITSTATUS(status) == 77) GTEST_SKIP() << "no private /run/lock can be mounted here (not root?)";
-    EXPECT_EQ(WEXITSTATUS(status), 0) << "2: set-up, 3: not taken (or taken in another's folder), "
-                                         "4: a second holder not refused, 5: folder made wrong";
+        return 5;
+      return 0;
+    });
+    ASSERT_GE(status, 0) << "the child ended by a signal";
+    if (status == 77) GTEST_SKIP() << "no private /run/lock can be mounted here (not root?)";
+    EXPECT_EQ(status, 0) << "2: set-up, 3: not taken (or taken in another's folder), "
+                            "4: a second holder not refused, 5: folder made wrong";
   }
 }
 

@@ -339,18 +339,15 @@ TEST_F(SettingsFileTest, APowerCutLeavesOneWholeRecord) {
         const bool cutReached = disk.PowerOff();
         disk.PowerBack();
         const QByteArray after = FileBytes();
-        const QByteArray made = c.start ? Image(DefaultSettings()) : Image(Other()) + Image(Other());
-        if (c.file.isEmpty()) {
-          EXPECT_TRUE(after.isEmpty() || after == made) << "a file being made is whole or none";
-          if (done) {
-            EXPECT_EQ(after, made);
-          }
-        } else {
-          EXPECT_TRUE(after.left(532) == Image(before) || after.mid(532, 532) == Image(before))
-              << "the settings before the save in record 0 or, whole, in record 1";
-          if (done) {
-            EXPECT_EQ(after, Image(Other()) + Image(before));
-          }
+        const bool making = c.file.isEmpty();
+        const QByteArray made = !making ? Image(Other()) + Image(before)
+                                : c.start ? Image(DefaultSettings()) : Image(Other()) + Image(Other());
+        EXPECT_TRUE(making ? after.isEmpty() || after == made
+                           : after.left(532) == Image(before) || after.mid(532, 532) == Image(before))
+            << (making ? "a file being made is whole or none"
+                       : "the settings before the save in record 0 or, whole, in record 1");
+        if (done) {
+          EXPECT_EQ(after, made);
         }
         if (!cutReached) {
           EXPECT_TRUE(done);

@@ -56,6 +56,9 @@ QByteArray Header(int sensors) {
   return h + columns + "\r\n";
 }
 
+// Rows of the tables below are named by their name field.
+const auto ByName = [](const auto &info) { return std::string(info.param.name); };
+
 class ViewerWindow : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -74,21 +77,35 @@ class ViewerWindow : public ::testing::Test {
     ASSERT_TRUE(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
     f.write(bytes);
   }
+  // The window opened on a file of these bytes.
+  bool Opens(const QByteArray &bytes) {
+    Write(bytes);
+    return window.Open(Path());
+  }
   void Append(const QByteArray &bytes) {
     QFile f(Path());
     ASSERT_TRUE(f.open(QIODevice::Append));
     f.write(bytes);
   }
-  // samples lines one second apart ending at last, two sensors.
-  static QByteArray Samples(const QDateTime &last, int samples, int order = 0) {
+  // Sample lines one second apart ending at last: i, and -i for a second sensor.
+  static QByteArray Samples(const QDateTime &last, int samples, int order = 0, int sensors = 2) {
     QByteArray lines;
-    for (int i = 0; i < samples; ++i)
-      lines += Line(last.addSecs(i - samples + 1), {QString::number(i), QString::number(-i)}, order);
+    for (int i = 0; i < samples; ++i) {
+      std::vector<QString> values{QString::number(i), QString::number(-i)};
+      values.resize(sensors);
+      lines += Line(last.addSecs(i - samples + 1), values, order);
+    }
     return lines;
   }
   QString Status() { return AccessibleText(window.findChild<QObject *>("LabelEtat")); }
   bool StatusHas(const QString &part, int ms) {
     return WaitUntil([&] { return Status().contains(part); }, ms);
+  }
+  void ExpectToldOnce(MessageKind kind, const QString &part) {
+    ASSERT_EQ(told.size(), 1u);
+    EXPECT_EQ(told[0].kind, kind);
+    EXPECT_TRUE(told[0].text.contains(part)) << told[0].text.toStdString();
+    EXPECT_TRUE(told[0].text.contains("acq.txt")) << told[0].text.toStdString();
   }
 
   QTemporaryDir dir;
@@ -98,8 +115,7 @@ class ViewerWindow : public ::testing::Test {
 
 TEST_F(ViewerWindow, FollowsAFileBeingWrittenWithinASecond) {
   const QDateTime now = QDateTime::currentDateTime();
-  Write(Header(2) + Samples(now, 10));
-  ASSERT_TRUE(window.Open(Path()));
+  ASSERT_TRUE(Opens(Header(2) + Samples(now, 10)));
   EXPECT_TRUE(window.Following()) << "the last sample is less than two periods old";
   EXPECT_TRUE(Status().contains("2 sensors, 10 samples")) << Status().toStdString();
   EXPECT_TRUE(Status().endsWith(", following"));
@@ -137,13 +153,7 @@ class FollowDefault : public ViewerWindow, public ::testing::WithParamInterface<
 
 TEST_P(FollowDefault, OnWhenTheLastSampleIsRecent) {
   const FollowRow row = GetParam();
-  Write(Header(1) + [&] {
-    QByteArray lines;
-    const QDateTime last = QDateTime::currentDateTime().addSecs(-row.ageSeconds);
-    for (int i = 0; i < 5; ++i) lines += Line(last.addSecs(i - 4), {QString::number(i)});
-    return lines;
-  }());
-  ASSERT_TRUE(window.Open(Path()));
+  ASSERT_TRUE(Opens(Header(1) + Samples(QDateTime::currentDateTime().addSecs(-row.ageSeconds), 5, 0, 1)));
   EXPECT_EQ(window.Following(), row.following);
   EXPECT_EQ(window.TimerSuivi()->isActive(), row.following);
   EXPECT_EQ(Status().endsWith(", following"), row.following) << Status().toStdString();
@@ -151,9 +161,8 @@ TEST_P(FollowDefault, OnWhenTheLastSampleIsRecent) {
 
 INSTANTIATE_TEST_SUITE_P(Ages, FollowDefault,
                          ::testing::Values(FollowRow{"now", 0, true}, FollowRow{"one_period", 1, true},
-                                           FollowRow{"three_periods", 3, false},
-                                           FollowRow{"a_day", 86400, false}),
-                         [](const auto &info) { return std::string(info.param.name); });
+                                           FollowRow{"three_periods", 3, false}, FollowRow{"a_day", 86400, false}),
+                         ByName);
 
 struct AfreshRow {
   const char *name;
@@ -164,8 +173,7 @@ class ReadAfresh : public ViewerWindow, public ::testing::WithParamInterface<Afr
 
 TEST_P(ReadAfresh, TheUserIsToldAndTheNewContentShown) {
   const QDateTime now = QDateTime::currentDateTime();
-  Write(Header(2) + Samples(now, 50));
-  ASSERT_TRUE(window.Open(Path()));
+  ASSERT_TRUE(Opens(Header(2) + Samples(now, 50)));
   ASSERT_TRUE(window.Following());
   window.SetSeriesShown(1, false);
   const QByteArray shorter = Header(2) + Samples(now, 7);
@@ -177,10 +185,7 @@ TEST_P(ReadAfresh, TheUserIsToldAndTheNewContentShown) {
     Write(shorter);
   }
   ASSERT_TRUE(StatusHas("7 samples", 1500)) << Status().toStdString();
-  ASSERT_EQ(told.size(), 1u);
-  EXPECT_EQ(told[0].kind, MessageKind::Information);
-  EXPECT_TRUE(told[0].text.contains("read afresh")) << told[0].text.toStdString();
-  EXPECT_TRUE(told[0].text.contains("acq.txt"));
+  ExpectToldOnce(MessageKind::Information, "read afresh");
   // The chart draws the new data, and what was hidden stays hidden.
   ASSERT_NE(window.Series(0), nullptr);
   EXPECT_EQ(window.Series(0)->Samples(), 7);
@@ -189,13 +194,11 @@ TEST_P(ReadAfresh, TheUserIsToldAndTheNewContentShown) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Changes, ReadAfresh,
-                         ::testing::Values(AfreshRow{"truncated", false}, AfreshRow{"replaced", true}),
-                         [](const auto &info) { return std::string(info.param.name); });
+                         ::testing::Values(AfreshRow{"truncated", false}, AfreshRow{"replaced", true}), ByName);
 
 TEST_F(ViewerWindow, ASeriesIsHiddenByItsLegendItemOrItsBox) {
-  Write(Header(3) + Line(QDateTime(QDate(2024, 5, 20), QTime(8, 0, 0)), {"1", "2", "3"}) +
-        Line(QDateTime(QDate(2024, 5, 20), QTime(8, 0, 1)), {"1", "2", "3"}));
-  ASSERT_TRUE(window.Open(Path()));
+  ASSERT_TRUE(Opens(Header(3) + Line(QDateTime(QDate(2024, 5, 20), QTime(8, 0, 0)), {"1", "2", "3"}) +
+                    Line(QDateTime(QDate(2024, 5, 20), QTime(8, 0, 1)), {"1", "2", "3"})));
   window.Graphique()->replot();
   auto *list = window.findChild<QListWidget *>("ListeCapteurs");
   ASSERT_EQ(list->count(), 3);
@@ -211,12 +214,12 @@ TEST_F(ViewerWindow, ASeriesIsHiddenByItsLegendItemOrItsBox) {
   QCPAbstractLegendItem *item = window.Graphique()->legend->itemWithPlottable(window.Series(2));
   ASSERT_NE(item, nullptr);
   const QPointF centre = QRectF(item->rect()).center();
-  QMouseEvent press(QEvent::MouseButtonPress, centre, window.Graphique()->mapToGlobal(centre),
-                    Qt::LeftButton, Qt::LeftButton, Qt::NoModifier);
-  QMouseEvent release(QEvent::MouseButtonRelease, centre, window.Graphique()->mapToGlobal(centre),
-                      Qt::LeftButton, Qt::NoButton, Qt::NoModifier);
-  QCoreApplication::sendEvent(window.Graphique(), &press);
-  QCoreApplication::sendEvent(window.Graphique(), &release);
+  for (const bool press : {true, false}) {
+    QMouseEvent e(press ? QEvent::MouseButtonPress : QEvent::MouseButtonRelease, centre,
+                  window.Graphique()->mapToGlobal(centre), Qt::LeftButton, press ? Qt::LeftButton : Qt::NoButton,
+                  Qt::NoModifier);
+    QCoreApplication::sendEvent(window.Graphique(), &e);
+  }
   EXPECT_FALSE(window.Series(2)->visible());
   EXPECT_EQ(list->item(2)->checkState(), Qt::Unchecked);
   window.SetSeriesShown(2, true);
@@ -238,8 +241,7 @@ TEST_P(DateMenu, ShowsTheOrderAssumedAndReadsWithTheChosenOne) {
   // 3 April 2024: 3/4/2024 is ambiguous; 20 April tells.
   const QDateTime t = row.written == 1 ? QDateTime(QDate(2024, 4, 20), QTime(10, 0, 0))
                                        : QDateTime(QDate(2024, 4, 3), QTime(10, 0, 0));
-  Write(Header(2) + Samples(t, 3, row.written));
-  ASSERT_TRUE(window.Open(Path()));
+  ASSERT_TRUE(Opens(Header(2) + Samples(t, 3, row.written)));
   EXPECT_TRUE(Status().contains(row.assumed)) << Status().toStdString();
   window.DateAction(row.chosen)->trigger();
   EXPECT_TRUE(window.DateAction(row.chosen)->isChecked());
@@ -257,11 +259,10 @@ INSTANTIATE_TEST_SUITE_P(
                 DateMonthDayYear, "2024-04-20 09:59:58"},
         DateRow{"year_first_from_the_data", 2, "dates year/month/day (from the data)",
                 DateYearMonthDay, "2024-04-03 09:59:58"}),
-    [](const auto &info) { return std::string(info.param.name); });
+    ByName);
 
 TEST_F(ViewerWindow, ZoomAndBackToTheWholeFile) {
-  Write(Header(2) + Samples(QDateTime(QDate(2024, 1, 15), QTime(12, 0, 0)), 1000));
-  ASSERT_TRUE(window.Open(Path()));
+  ASSERT_TRUE(Opens(Header(2) + Samples(QDateTime(QDate(2024, 1, 15), QTime(12, 0, 0)), 1000)));
   window.Graphique()->replot();
   const QCPRange whole = window.Graphique()->xAxis->range();
   const QPointF middle = window.Graphique()->axisRect()->rect().center();
@@ -271,8 +272,9 @@ TEST_F(ViewerWindow, ZoomAndBackToTheWholeFile) {
   EXPECT_TRUE(window.Zoomed());
   EXPECT_LT(window.Graphique()->xAxis->range().size(), 0.7 * whole.size());
   // Under the pointer: the time and each sensor's value.
-  EXPECT_TRUE(window.ValuesAt(window.Series(0)->KeyOf(500)).contains("2024-01-15 11:51:41"));
-  EXPECT_TRUE(window.ValuesAt(window.Series(0)->KeyOf(500)).contains("KV72500-A1 - 101: -500"));
+  const QString under = window.ValuesAt(window.Series(0)->KeyOf(500));
+  EXPECT_TRUE(under.contains("2024-01-15 11:51:41"));
+  EXPECT_TRUE(under.contains("KV72500-A1 - 101: -500"));
 
   for (QAction *a : window.findChildren<QAction *>())
     if (a->text() == "&Whole file") a->trigger();
@@ -291,8 +293,7 @@ TEST_F(ViewerWindow, TheFiguresOfASelectedRange) {
   // Sensor 0: 0..9; sensor 1: failed on odd samples, else 2 x i.
   for (int i = 0; i < 10; ++i)
     lines += Line(t0.addSecs(i), {QString::number(i), i % 2 ? QString() : QString::number(2 * i)});
-  Write(Header(2) + lines);
-  ASSERT_TRUE(window.Open(Path()));
+  ASSERT_TRUE(Opens(Header(2) + lines));
   window.SelectRange(window.Series(0)->KeyOf(2), window.Series(0)->KeyOf(7));
   QTableWidget *table = window.TablePlage();
   ASSERT_EQ(table->rowCount(), 2);
@@ -307,17 +308,13 @@ TEST_F(ViewerWindow, TheFiguresOfASelectedRange) {
 }
 
 TEST_F(ViewerWindow, AFileThatCannotBeUsedIsNamedAndExportsWork) {
-  Write("not an acquisition\r\n");
-  EXPECT_FALSE(window.Open(Path()));
-  ASSERT_EQ(told.size(), 1u);
-  EXPECT_EQ(told[0].kind, MessageKind::Error);
-  EXPECT_TRUE(told[0].text.contains("acq.txt")) << told[0].text.toStdString();
+  EXPECT_FALSE(Opens("not an acquisition\r\n"));
+  ExpectToldOnce(MessageKind::Error, "acq.txt");
   EXPECT_TRUE(Status().contains("acq.txt"));
   EXPECT_FALSE(window.Following());
 
-  Write(Header(1) + Line(QDateTime(QDate(2024, 2, 1), QTime(1, 2, 3)), {"1"}) +
-        Line(QDateTime(QDate(2024, 2, 1), QTime(1, 2, 4)), {"2"}));
-  ASSERT_TRUE(window.Open(Path()));
+  ASSERT_TRUE(Opens(Header(1) + Line(QDateTime(QDate(2024, 2, 1), QTime(1, 2, 3)), {"1"}) +
+                    Line(QDateTime(QDate(2024, 2, 1), QTime(1, 2, 4)), {"2"})));
   EXPECT_TRUE(window.ExportPng(Path("view.png")));
   EXPECT_GT(QFileInfo(Path("view.png")).size(), 1000);
   EXPECT_TRUE(window.ExportPdf(Path("view.pdf")));
@@ -325,10 +322,6 @@ TEST_F(ViewerWindow, AFileThatCannotBeUsedIsNamedAndExportsWork) {
   EXPECT_FALSE(window.ExportPng(Path("missing/view.png")));
   EXPECT_EQ(told.size(), 2u) << "the failed export is told";
 }
-
-}  // namespace
-
-namespace {
 
 // The chart draws through the series' min/max summary, so a replot costs
 // about the same for any view of a long file. The goal is 2 ms on an idle
@@ -346,8 +339,7 @@ TEST_F(ViewerWindow, ReplotOfAnyViewDrawsTheSummary) {
                                   QString::number(std::cos(i / 700.0), 'f', 3),
                                   QString::number(0.5 * std::sin(i / 20000.0) - 0.2, 'f', 3),
                                   i % 9973 == 5000 ? QString() : QString::number(i / 1e5, 'f', 3)});
-  Write(Header(4) + lines);
-  ASSERT_TRUE(window.Open(Path()));
+  ASSERT_TRUE(Opens(Header(4) + lines));
   ASSERT_EQ(window.Data().Samples(), SampleCount);
   const QCPRange whole = window.Graphique()->xAxis->range();
   const double views[][2] = {{0.0, 1.0}, {0.25, 0.75}, {0.5, 0.5001}, {0.9, 1.0}};
