@@ -150,6 +150,7 @@ TEST_F(ViewReader, TwoThreadsReadWhatOneReads) {
       body += k % 2 ? "\r\n" : "\n";
     }
     const QString path = Write(body + "1/1/2025 0:0:0\t1");
+    ASSERT_GE(QFileInfo(path).size(), 2 * TLecteurAcquisition::ParallelBytes) << "large enough for two threads";
     TDonneesAcquisition one, two;
     TLecteurAcquisition alone(one), both(two);
     alone.SetParallel(false);
