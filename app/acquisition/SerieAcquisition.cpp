@@ -31,8 +31,21 @@ void TSerieAcquisition::NewChunk() {
   m_chunks.push_back(std::unique_ptr<float[]>(new float[ChunkSize]));
 }
 
-void TSerieAcquisition::Append(const float *values, int64_t count) {
-  for (int64_t i = 0; i < count; ++i) Append(values[i]);
+void TSerieAcquisition::Append(const float *values, int64_t count) { Append(values, count, 1); }
+
+void TSerieAcquisition::Append(const float *values, int64_t count, std::ptrdiff_t stride) {
+  // Up to the end of the current smallest block at a time, straight into
+  // the chunk (a block of 2^FirstLevel never straddles two chunks).
+  const int64_t block = int64_t(1) << FirstLevel;
+  while (count > 0) {
+    if ((m_count & (ChunkSize - 1)) == 0) NewChunk();
+    const int64_t n = std::min(count, block - (m_count & (block - 1)));
+    float *to = m_chunks.back().get() + (m_count & (ChunkSize - 1));
+    for (int64_t i = 0; i < n; ++i, values += stride) to[i] = *values;
+    m_count += n;
+    count -= n;
+    if ((m_count & (block - 1)) == 0) BlockCompleted();
+  }
 }
 
 void TSerieAcquisition::Reserve(int64_t samples) {
@@ -58,11 +71,16 @@ float TSerieAcquisition::Value(int64_t index) const {
 }
 
 TSerieAcquisition::Span TSerieAcquisition::Scan(int64_t first, int64_t last) const {
+  // As fmin and fmax, inline: a NaN is skipped, NaN only when all are.
   Span s{NaN, NaN};
-  for (int64_t i = first; i <= last; ++i) {
-    const float v = Value(i);
-    s.low = std::fmin(s.low, v);
-    s.high = std::fmax(s.high, v);
+  for (int64_t i = first; i <= last;) {
+    const float *chunk = m_chunks[static_cast<std::size_t>(i >> ChunkBits)].get();
+    const int64_t stop = std::min(last, (i | (ChunkSize - 1)));
+    for (; i <= stop; ++i) {
+      const float v = chunk[i & (ChunkSize - 1)];
+      if (v < s.low || s.low != s.low) s.low = v;
+      if (v > s.high || s.high != s.high) s.high = v;
+    }
   }
   return s;
 }
@@ -86,8 +104,10 @@ void TSerieAcquisition::BlockCompleted() {
   }
   if ((end & ((int64_t(1) << SumBits) - 1)) == 0) {
     Sum s{0.0, 0};
+    // A sum block lies within one chunk.
+    const float *chunk = m_chunks[static_cast<std::size_t>((end - 1) >> ChunkBits)].get();
     for (int64_t i = end - (int64_t(1) << SumBits); i < end; ++i) {
-      const float v = Value(i);
+      const float v = chunk[i & (ChunkSize - 1)];
       if (std::isnan(v))
         ++s.failed;
       else

@@ -48,8 +48,10 @@ class TSerieAcquisition {
     ++m_count;
     if ((m_count & ((int64_t(1) << FirstLevel) - 1)) == 0) BlockCompleted();
   }
-  // Appends count values at once.
+  // Appends count values at once; the strided form takes every stride-th
+  // float from values (one column of rows of several sensors).
   void Append(const float *values, int64_t count);
+  void Append(const float *values, int64_t count, std::ptrdiff_t stride);
   // Makes room for samples in all (values and summary), so that a reader
   // that knows the size of its file grows nothing by doubling. Optional.
   void Reserve(int64_t samples);

@@ -8,6 +8,8 @@
 #include <cmath>
 #include <cstring>
 #include <limits>
+#include <system_error>
+#include <thread>
 #include <vector>
 
 #include <QFile>
@@ -88,6 +90,246 @@ bool Value(const char *p, const char *end, float &out) {
   return true;
 }
 
+// The fields of a sample line whose form is right: the six numbers of its
+// date and time with their digit counts, and where its values begin.
+struct Champs {
+  int64_t n[6];
+  int digits[6];
+  const char *values;
+};
+
+// The careful reading of a line's form, in the order its faults are named:
+// too long, bytes no text holds, fields, date. Count_ when the form is right.
+ProblemeLecture Form(const char *p, const char *end, std::size_t sensors, Champs &c) {
+  if (end - p > TLecteurAcquisition::LongestLine) return ProblemeLecture::LongLine;
+  // Fields, and bytes no text line holds, in one pass.
+  std::size_t fields = 1;
+  bool control = false;
+  for (const char *q = p; q < end; ++q) {
+    const auto ch = static_cast<unsigned char>(*q);
+    fields += ch == '\t';
+    control |= ch < 32 && ch != '\t';
+  }
+  if (control) return ProblemeLecture::BadBytes;
+  if (fields != sensors + 1) return ProblemeLecture::FieldCount;
+  const char *tab = static_cast<const char *>(std::memchr(p, '\t', static_cast<size_t>(end - p)));
+  const char *dateEnd = tab ? tab : end;
+  // Date "a/b/c h:m:s".
+  const char *q = p;
+  for (int k = 0; k < 6; ++k) {
+    if (!Number(q, dateEnd, c.n[k], c.digits[k])) return ProblemeLecture::BadDate;
+    const char sep = k < 2 ? '/' : k == 2 ? ' ' : ':';
+    if (k < 5) {
+      if (q < dateEnd && *q == sep) ++q;
+      else return ProblemeLecture::BadDate;
+    }
+  }
+  if (q != dateEnd) return ProblemeLecture::BadDate;
+  c.values = dateEnd + 1;
+  return ProblemeLecture::Count_;
+}
+
+// The common line in one pass: a date of six numbers of 1 to 9 digits, then
+// exactly sensors fields each empty or [-+]digits[(.|,)digits] of at most 17
+// digits. False for anything else: Form() and Values() then decide, so that
+// what this accepts reads exactly as they would read it.
+bool FastLine(const char *p, const char *end, std::size_t sensors, Champs &c, float *values) {
+  if (end - p > TLecteurAcquisition::LongestLine) return false;
+  static const char Seps[6] = {'/', '/', ' ', ':', ':', '\t'};
+  for (int k = 0; k < 6; ++k) {
+    int64_t v = 0;
+    int digits = 0;
+    while (p < end && static_cast<unsigned>(*p - '0') < 10u) {
+      v = v * 10 + (*p++ - '0');
+      if (++digits > 9) return false;
+    }
+    if (digits == 0) return false;
+    c.n[k] = v;
+    c.digits[k] = digits;
+    if (k < 5 || sensors > 0) {
+      if (p >= end || *p != Seps[k]) return false;
+      ++p;
+    }
+  }
+  c.values = p;
+  static const double Powers[] = {1, 1e1, 1e2, 1e3, 1e4, 1e5, 1e6, 1e7, 1e8, 1e9,
+                                  1e10, 1e11, 1e12, 1e13, 1e14, 1e15, 1e16, 1e17, 1e18};
+  for (std::size_t i = 0; i < sensors; ++i) {
+    if (p == end || *p == '\t') {
+      values[i] = std::numeric_limits<float>::quiet_NaN();
+    } else {
+      bool negative = false;
+      if (*p == '-' || *p == '+') negative = *p++ == '-';
+      uint64_t mantissa = 0;
+      int digits = 0, decimals = 0;
+      bool separator = false;
+      for (; p < end && *p != '\t'; ++p) {
+        const unsigned d = static_cast<unsigned>(*p - '0');
+        if (d < 10u) {
+          mantissa = mantissa * 10 + d;
+          ++digits;
+          decimals += separator;
+        } else if ((*p == '.' || *p == ',') && !separator) {
+          separator = true;
+        } else {
+          return false;
+        }
+      }
+      if (digits == 0 || digits > 17) return false;
+      const double v = static_cast<double>(mantissa) / Powers[decimals];
+      values[i] = static_cast<float>(negative ? -v : v);
+    }
+    if (i + 1 < sensors) {
+      if (p == end) return false;
+      ++p;  // the tab
+    }
+  }
+  return p == end;
+}
+
+// The values of a line of the right form; false when one is not a number
+// (it is then a gap).
+bool Values(const char *field, const char *end, std::size_t sensors, float *values) {
+  bool good = true;
+  for (std::size_t i = 0; i < sensors; ++i) {
+    const char *fieldEnd = static_cast<const char *>(std::memchr(field, '\t', static_cast<size_t>(end - field)));
+    if (!fieldEnd) fieldEnd = end;
+    float v = std::numeric_limits<float>::quiet_NaN();
+    if (fieldEnd != field && !Value(field, fieldEnd, v)) {
+      v = std::numeric_limits<float>::quiet_NaN();
+      good = false;
+    }
+    values[i] = v;
+    field = fieldEnd + 1;
+  }
+  return good;
+}
+
+// Whether a date shows the order it is written in, and which.
+bool Tells(const Champs &c, DateOrder &shown) {
+  if (c.digits[0] == 4) shown = DateYearMonthDay;
+  else if (c.n[0] > 12) shown = DateDayMonthYear;
+  else if (c.n[1] > 12) shown = DateMonthDayYear;
+  else return false;
+  return true;
+}
+
+// Seconds since 1970 of a date and time in the order given; false when it
+// is no valid date and time.
+bool Seconds(const Champs &c, DateOrder order, int64_t &seconds) {
+  const int64_t *n = c.n;
+  int64_t year, month, day;
+  switch (order) {
+    case DateMonthDayYear: month = n[0]; day = n[1]; year = n[2]; break;
+    case DateYearMonthDay: year = n[0]; month = n[1]; day = n[2]; break;
+    default: day = n[0]; month = n[1]; year = n[2]; break;
+  }
+  if (month < 1 || month > 12 || day < 1 || day > DaysInMonth(year, month) || n[3] > 23 ||
+      n[4] > 59 || n[5] > 59)
+    return false;
+  seconds = (DaysFromCivil(year, month, day) * 24 + n[3]) * 3600 + n[4] * 60 + n[5];
+  return true;
+}
+
+// What one sample line is, read with a date order; nothing of the data is
+// touched, so that any thread may read any line.
+struct Lue {
+  ProblemeLecture problem = ProblemeLecture::Count_;  // BadNumber: read, with gaps
+  bool sample = false;  // a sample: values and seconds filled
+  bool tells = false;   // (when asked) its date shows the order: shown
+  DateOrder shown = DateDayMonthYear;
+  int64_t seconds = 0;
+};
+
+// With infer, a line whose date shows another order than order is not read
+// further (tells, shown, no sample): the caller decides what follows.
+Lue ReadLine(const char *p, const char *end, std::size_t sensors, DateOrder order, bool infer,
+             float *values) {
+  Lue r;
+  Champs c;
+  const bool fast = FastLine(p, end, sensors, c, values);
+  if (!fast) {
+    r.problem = Form(p, end, sensors, c);
+    if (r.problem != ProblemeLecture::Count_) return r;
+  }
+  if (infer && Tells(c, r.shown)) {
+    r.tells = true;
+    if (r.shown != order) return r;
+  }
+  if (!Seconds(c, order, r.seconds)) {
+    r.problem = ProblemeLecture::BadDate;
+    return r;
+  }
+  if (!fast && !Values(c.values, end, sensors, values)) r.problem = ProblemeLecture::BadNumber;
+  r.sample = true;
+  return r;
+}
+
+// The lines of one part of a block read by one thread, into buffers of its
+// own: appended to the data afterwards, in order.
+struct Morceau {
+  std::vector<float> values;  // sensors values a sample, row after row
+  std::vector<int64_t> times;
+  int64_t samples = 0;
+  int64_t lines = 0;
+  struct Probleme {
+    int64_t count = 0;
+    int64_t firstLine = 0;  // from 1 within the part
+  } problems[static_cast<std::size_t>(ProblemeLecture::Count_)];
+  bool tells = false;     // a line of it showed the date order: shown
+  DateOrder shown = DateDayMonthYear;
+  bool conflict = false;  // ... another than the one it was read with: stopped there
+
+  void Read(const char *p, const char *end, std::size_t sensors, DateOrder order, bool infer) {
+    samples = lines = 0;
+    tells = conflict = false;
+    for (auto &k : problems) k = Probleme();
+    // Grown when needed, kept from one block to the next.
+    if (values.size() < sensors * 4096) values.resize(sensors * 4096);
+    if (times.size() < 4096) times.resize(4096);
+    while (p < end) {
+      const char *nl = static_cast<const char *>(std::memchr(p, '\n', static_cast<size_t>(end - p)));
+      const char *lineEnd = nl;
+      if (lineEnd > p && lineEnd[-1] == '\r') --lineEnd;
+      ++lines;
+      if (static_cast<std::size_t>(samples) == times.size()) {
+        times.resize(times.size() * 2);
+        values.resize(times.size() * sensors);
+      }
+      const Lue r = ReadLine(p, lineEnd, sensors, order, infer, values.data() + samples * sensors);
+      if (r.tells) {
+        infer = false;
+        tells = true;
+        shown = r.shown;
+        if (r.shown != order) {
+          conflict = true;
+          return;
+        }
+      }
+      if (r.problem != ProblemeLecture::Count_) {
+        auto &k = problems[static_cast<std::size_t>(r.problem)];
+        if (k.count++ == 0) k.firstLine = lines;
+      }
+      if (r.sample) times[static_cast<std::size_t>(samples++)] = r.seconds;
+      p = nl + 1;
+    }
+  }
+};
+
+// Runs first on a second thread and second on this one, both done on
+// return; both here, one after the other, when no thread can be had.
+template <class F, class G>
+void Both(F first, G second) {
+  std::thread other;
+  try {
+    other = std::thread(first);
+  } catch (const std::system_error &) {
+    first();
+  }
+  second();
+  if (other.joinable()) other.join();
+}
+
 }  // namespace
 
 struct TLecteurAcquisition::Impl {
@@ -101,6 +343,8 @@ struct TLecteurAcquisition::Impl {
   bool skipping = false;    // inside a line too long, up to its end
   std::vector<char> block;
   std::vector<float> values;
+  bool parallel = true;     // large blocks read by two threads
+  Morceau parts[2];
 };
 
 TLecteurAcquisition::TLecteurAcquisition(TDonneesAcquisition &data)
@@ -117,6 +361,8 @@ void TLecteurAcquisition::SetDateOrder(DateOrder order) {
   m_impl->chosen = order;
   Restart();
 }
+
+void TLecteurAcquisition::SetParallel(bool on) { m_impl->parallel = on; }
 
 void TLecteurAcquisition::SetDateOrderAutomatic() {
   m_impl->automatic = true;
@@ -319,6 +565,11 @@ TLecteurAcquisition::ReadOutcome TLecteurAcquisition::ReadSamples(int fd, int64_
     const char *p = d.block.data();
     const char *end = p + n;
     const char *lineStart = p;
+    if (d.parallel && !d.skipping && n >= ParallelBytes) {
+      // Large reads: the complete lines of the block by two threads.
+      const char *last = static_cast<const char *>(::memrchr(p, '\n', static_cast<size_t>(n)));
+      if (last && ParallelBlock(p, last + 1)) lineStart = last + 1;
+    }
     for (;;) {
       const char *nl = static_cast<const char *>(std::memchr(lineStart, '\n', static_cast<size_t>(end - lineStart)));
       if (!nl) break;
@@ -354,88 +605,64 @@ TLecteurAcquisition::ReadOutcome TLecteurAcquisition::ReadSamples(int fd, int64_
 bool TLecteurAcquisition::SampleLine(const char *p, const char *end, int64_t line) {
   TDonneesAcquisition &data = m_data;
   const std::size_t sensors = data.m_sensors.size();
-  if (end - p > LongestLine) {
-    data.Note(ProblemeLecture::LongLine, line);
-    return true;
-  }
-  // Fields, and bytes no text line holds, in one pass.
-  std::size_t fields = 1;
-  bool control = false;
-  for (const char *q = p; q < end; ++q) {
-    const auto c = static_cast<unsigned char>(*q);
-    fields += c == '\t';
-    control |= c < 32 && c != '\t';
-  }
-  if (control) {
-    data.Note(ProblemeLecture::BadBytes, line);
-    return true;
-  }
-  if (fields != sensors + 1) {
-    data.Note(ProblemeLecture::FieldCount, line);
-    return true;
-  }
-  const char *tab = static_cast<const char *>(std::memchr(p, '\t', static_cast<size_t>(end - p)));
-  const char *dateEnd = tab ? tab : end;
-  // Date "a/b/c h:m:s".
-  int64_t n[6];
-  int digits[6];
-  const char *q = p;
-  bool ok = true;
-  for (int k = 0; k < 6 && ok; ++k) {
-    ok = Number(q, dateEnd, n[k], digits[k]);
-    if (!ok) break;
-    const char sep = k < 2 ? '/' : k == 2 ? ' ' : k < 5 ? ':' : '\0';
-    if (k < 5) {
-      if (q < dateEnd && *q == sep) ++q;
-      else ok = false;
+  float *values = m_impl->values.data();
+  const bool infer = data.m_orderSource == SourceOrdreDate::Assumed;
+  Lue r = ReadLine(p, end, sensors, data.m_order, infer, values);
+  if (infer && r.tells) {
+    data.m_orderSource = SourceOrdreDate::Data;
+    if (r.shown != data.m_order) {
+      data.m_order = r.shown;
+      if (data.Samples() > 0 || data.LinesLeftOut() > 0) return false;  // read afresh
+      r = ReadLine(p, end, sensors, data.m_order, false, values);
     }
   }
-  if (ok && q != dateEnd) ok = false;
-  if (!ok) {
-    data.Note(ProblemeLecture::BadDate, line);
-    return true;
-  }
-  if (data.m_orderSource == SourceOrdreDate::Assumed) {
-    DateOrder shown = data.m_order;
-    if (digits[0] == 4) shown = DateYearMonthDay;
-    else if (n[0] > 12) shown = DateDayMonthYear;
-    else if (n[1] > 12) shown = DateMonthDayYear;
-    if (digits[0] == 4 || n[0] > 12 || n[1] > 12) {
-      data.m_orderSource = SourceOrdreDate::Data;
-      if (shown != data.m_order) {
-        data.m_order = shown;
-        if (data.Samples() > 0 || data.LinesLeftOut() > 0) return false;  // read afresh
+  if (r.problem != ProblemeLecture::Count_) data.Note(r.problem, line);
+  if (!r.sample) return true;
+  for (std::size_t i = 0; i < sensors; ++i) data.m_series[i].Append(values[i]);
+  data.m_times.Append(r.seconds);
+  return true;
+}
+
+bool TLecteurAcquisition::ParallelBlock(const char *begin, const char *end) {
+  Impl &d = *m_impl;
+  TDonneesAcquisition &data = m_data;
+  const std::size_t sensors = data.m_sensors.size();
+  // Two halves split at a line end.
+  const char *middle = begin + (end - begin) / 2;
+  const char *nl = static_cast<const char *>(std::memchr(middle, '\n', static_cast<size_t>(end - middle)));
+  if (!nl || nl + 1 >= end) return false;
+  middle = nl + 1;
+  const DateOrder order = data.m_order;
+  const bool infer = data.m_orderSource == SourceOrdreDate::Assumed;
+  Both([&] { d.parts[1].Read(middle, end, sensors, order, infer); },
+       [&] { d.parts[0].Read(begin, middle, sensors, order, infer); });
+  Morceau &a = d.parts[0], &b = d.parts[1];
+  // The first line that shows the order decides it, as it would read alone;
+  // any other order shown is read line by line (once a file at most).
+  if (a.conflict || b.conflict) return false;
+  if (infer && (a.tells || b.tells)) data.m_orderSource = SourceOrdreDate::Data;
+  // The series in two groups of sensors, one a thread; the times and the
+  // problems beside.
+  auto appendSensors = [&](std::size_t from, std::size_t to) {
+    for (const Morceau *part : {&a, &b})
+      for (std::size_t i = from; i < to; ++i)
+        data.m_series[i].Append(part->values.data() + i, part->samples, static_cast<std::ptrdiff_t>(sensors));
+  };
+  const std::size_t half = sensors / 2;
+  Both([&] { appendSensors(half, sensors); }, [&] {
+    appendSensors(0, half);
+    for (const Morceau *part : {&a, &b}) {
+      for (int64_t k = 0; k < part->samples; ++k) data.m_times.Append(part->times[static_cast<std::size_t>(k)]);
+      for (std::size_t k = 0; k < static_cast<std::size_t>(ProblemeLecture::Count_); ++k) {
+        const auto &p = part->problems[k];
+        if (p.count == 0) continue;
+        auto &q = data.m_problems[k];
+        if (q.count == 0) q.firstLine = data.m_lines + p.firstLine;
+        q.count += p.count;
       }
+      data.m_lines += part->lines;
     }
-  }
-  int64_t year, month, day;
-  switch (data.m_order) {
-    case DateMonthDayYear: month = n[0]; day = n[1]; year = n[2]; break;
-    case DateYearMonthDay: year = n[0]; month = n[1]; day = n[2]; break;
-    default: day = n[0]; month = n[1]; year = n[2]; break;
-  }
-  if (month < 1 || month > 12 || day < 1 || day > DaysInMonth(year, month) || n[3] > 23 ||
-      n[4] > 59 || n[5] > 59) {
-    data.Note(ProblemeLecture::BadDate, line);
-    return true;
-  }
-  // Values.
-  const char *field = dateEnd + 1;
-  bool badNumber = false;
-  for (std::size_t i = 0; i < sensors; ++i) {
-    const char *fieldEnd = static_cast<const char *>(std::memchr(field, '\t', static_cast<size_t>(end - field)));
-    if (!fieldEnd) fieldEnd = end;
-    float v = std::numeric_limits<float>::quiet_NaN();
-    if (fieldEnd != field && !Value(field, fieldEnd, v)) {
-      v = std::numeric_limits<float>::quiet_NaN();
-      badNumber = true;
-    }
-    m_impl->values[i] = v;
-    field = fieldEnd + 1;
-  }
-  if (badNumber) data.Note(ProblemeLecture::BadNumber, line);
-  for (std::size_t i = 0; i < sensors; ++i) data.m_series[i].Append(m_impl->values[i]);
-  data.m_times.Append((DaysFromCivil(year, month, day) * 24 + n[3]) * 3600 + n[4] * 60 + n[5]);
+  });
   return true;
 }
 

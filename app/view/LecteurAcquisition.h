@@ -86,6 +86,12 @@ class TLecteurAcquisition {
   // lines)", for a command line's standard error or a window's details.
   QStringList ProblemLines() const;
 
+  // Blocks of at least ParallelBytes are read by two threads, each half of
+  // the block into buffers of its own, appended in order: the data are
+  // those one thread reads. Off: every block on the calling thread alone.
+  void SetParallel(bool on);
+  static constexpr int64_t ParallelBytes = int64_t(1) << 20;
+
   // Bytes read from the disk at most at once.
   static constexpr int64_t BlockBytes = int64_t(8) << 20;
   // A sample line never gets longer than this; a longer one is LongLine.
@@ -102,6 +108,10 @@ class TLecteurAcquisition {
   // Reads one sample line (without its line end) into the data; false when
   // it shows that the date order assumed was wrong (read afresh).
   bool SampleLine(const char *begin, const char *end, int64_t line);
+  // Reads the complete lines begin..end (the last ends in '\n') with two
+  // threads; false, with nothing read, when a line shows a date order that
+  // must be read line by line.
+  bool ParallelBlock(const char *begin, const char *end);
 
   struct Impl;
   std::unique_ptr<Impl> m_impl;

@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <cmath>
+#include <cstdio>
 
 #include <QDateTime>
 #include <QFileInfo>
@@ -120,6 +121,63 @@ TEST_F(ViewReader, SampleLinesOfEveryForm) {
     EXPECT_EQ(data.Failed(1), row.failedB);
     EXPECT_EQ(data.FirstProblemLine(row.problem), row.problemLine);
     EXPECT_EQ(reader.Read(), EtatLecture::NoChange) << "a second read finds nothing new";
+  }
+}
+
+// A file of 2 MB and more is read by two threads: exactly what one reads.
+TEST_F(ViewReader, TwoThreadsReadWhatOneReads) {
+  const struct {
+    const char *what;
+    bool monthFirst;
+    int64_t start;  // seconds from 1 January 2025, 30 s apart
+    DateOrder order;
+  } rows[] = {
+      {"order known from the first line", false, 13 * 86400, DateDayMonthYear},
+      {"order shown in the second half", false, 0, DateDayMonthYear},
+      {"order proved wrong in the second half: afresh", true, 0, DateMonthDayYear},
+  };
+  const char *odd[] = {"x\t1\t2", "1/1/2025 0:0:0\t1", "%s\t1e3\t2", "%s\t\x01\t2", "%s\t\t-0,5"};
+  for (const auto &row : rows) {
+    SCOPED_TRACE(row.what);
+    QByteArray body = Head2;
+    char line[128];
+    for (int64_t k = 0; k < 70000; ++k) {
+      const QDateTime t = QDateTime(QDate(2025, 1, 1), QTime(0, 0), Qt::UTC).addSecs(row.start + 30 * k);
+      const QByteArray date = t.toString(row.monthFirst ? "M/d/yyyy H:m:s" : "d/M/yyyy H:m:s").toLatin1();
+      if (k % 4001 == 7) std::snprintf(line, sizeof line, odd[k / 4001 % 5], date.constData());
+      else std::snprintf(line, sizeof line, "%s\t%.4f\t%lld", date.constData(), std::sin(k * 1e-3) * 50, (long long)k);
+      body += line;
+      body += k % 2 ? "\r\n" : "\n";
+    }
+    const QString path = Write(body + "1/1/2025 0:0:0\t1");
+    ASSERT_GE(QFileInfo(path).size(), 2 * TLecteurAcquisition::ParallelBytes) << "large enough for two threads";
+    TDonneesAcquisition one, two;
+    TLecteurAcquisition alone(one), both(two);
+    alone.SetParallel(false);
+    alone.SetFile(path);
+    both.SetFile(path);
+    const EtatLecture state = alone.Read();
+    EXPECT_EQ(both.Read(), state);
+    EXPECT_EQ(two.Order(), row.order);
+    EXPECT_EQ(two.OrderSource(), one.OrderSource());
+    EXPECT_EQ(two.Lines(), one.Lines());
+    EXPECT_EQ(two.BytesRead(), one.BytesRead());
+    for (int k = 0; k < static_cast<int>(ProblemeLecture::Count_); ++k) {
+      EXPECT_EQ(two.Problems(ProblemeLecture(k)), one.Problems(ProblemeLecture(k))) << k;
+      EXPECT_EQ(two.FirstProblemLine(ProblemeLecture(k)), one.FirstProblemLine(ProblemeLecture(k))) << k;
+    }
+    ASSERT_EQ(two.Samples(), one.Samples());
+    EXPECT_GT(one.Samples(), 69000);
+    int differ = 0;
+    for (int64_t k = 0; k < one.Samples(); ++k) {
+      differ += two.Times().At(k) != one.Times().At(k);
+      for (int i = 0; i < 2; ++i) {
+        const float a = one.Series(i).Value(k), b = two.Series(i).Value(k);
+        differ += std::isnan(a) ? !std::isnan(b) : a != b;
+      }
+    }
+    EXPECT_EQ(differ, 0);
+    EXPECT_EQ(two.Series(0).SummariseAll().mean, one.Series(0).SummariseAll().mean);
   }
 }
 
