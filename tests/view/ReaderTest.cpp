@@ -15,6 +15,7 @@
 #include <QProcess>
 #include <QTemporaryDir>
 
+#include "AsUnprivileged.h"
 #include "FichierAcquisition.h"
 #include "LecteurAcquisition.h"
 #include "ListeCapteurs.h"
@@ -305,8 +306,13 @@ struct Outcome {
   int code;
   QByteArray out, err;
 };
-Outcome View(const QStringList &args) {
+Outcome View(const QStringList &args, bool asNobody = false) {
   QProcess p;
+  // Root reads any file: the viewer then runs as "nobody", whom permissions stop.
+  if (asNobody && ::geteuid() == 0)
+    p.setChildProcessModifier([] {
+      if (::setgid(AsUnprivileged::Nobody) != 0 || ::setuid(AsUnprivileged::Nobody) != 0) ::_exit(127);
+    });
   p.start(QStringLiteral(NIVELIX_VIEW_PATH), args);
   p.waitForFinished(60000);
   return {p.exitCode(), p.readAllStandardOutput(), p.readAllStandardError()};
@@ -328,10 +334,15 @@ TEST_F(ViewReader, StatsOfAFileWithKnownValues) {
 TEST_F(ViewReader, CommandLineRefusals) {
   const QString good = Write(Head2 + "5/3/2007 9:4:7\t1\t-2\r\n", "good.txt");
   const QString other = Write("x\r\n", "x.txt");
+  // Neither its owner nor anyone else may read it; the folder may be crossed.
+  const QString secret = Write(Head2 + "5/3/2007 9:4:7\t1\t-2\r\n", "secret.txt");
+  ASSERT_EQ(::chmod(QFile::encodeName(secret).constData(), 0200), 0);
+  ASSERT_EQ(::chmod(QFile::encodeName(dir.path()).constData(), 0711), 0);
   const struct {
     QStringList args;
     int code;
     QByteArray err;
+    bool asNobody = false;
   } rows[] = {
       {{"--stats", dir.filePath("none.txt")}, 2, QFile::encodeName(dir.filePath("none.txt")) + ": no such file\n"},
       {{"--stats", other}, 2, QFile::encodeName(other) +
@@ -340,10 +351,11 @@ TEST_F(ViewReader, CommandLineRefusals) {
       {{"--pdf", dir.filePath("o.pdf"), other}, 2, QFile::encodeName(other) +
                               ": line 1: not an acquisition file (no \"Acquisition file generated with Nivelix\" line)\n"},
       {{"--png", dir.filePath("o.png"), good, "--size", "12"}, 1, "nivelix-view: --size: 12 is not WxH (16 to 20000 pixels)\n"},
+      {{"--stats", secret}, 2, QFile::encodeName(secret) + ": permission denied\n", true},
   };
   for (const auto &row : rows) {
     SCOPED_TRACE(row.args.join(' ').toStdString());
-    const Outcome r = View(row.args);
+    const Outcome r = View(row.args, row.asNobody);
     EXPECT_EQ(r.code, row.code);
     EXPECT_EQ(r.out, "");
     EXPECT_EQ(r.err, row.err);
