@@ -4,13 +4,13 @@
 //
 //   bench_viewreader LINES FILE      (FILE is written, read, then removed)
 #include <chrono>
-#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <string>
 
 #include <QFile>
 
+#include "FichierGenere.h"
 #include "LecteurAcquisition.h"
 
 namespace {
@@ -26,33 +26,7 @@ int main(int argc, char **argv) {
   }
   const long long lines = std::atoll(argv[1]);
   const char *path = argv[2];
-  {
-    std::FILE *f = std::fopen(path, "wb");
-    if (!f) return 2;
-    std::fputs("Acquisition file generated with Nivelix V3.6.2.\r\nUnit : mRad\r\n", f);
-    for (int s = 0; s < 8; ++s) std::fprintf(f, "KV72800 - %d : \tNo comment.\r\n", 1000 + s);
-    std::fputs("Inclinometer", f);
-    for (int s = 0; s < 8; ++s) std::fprintf(f, "\tKV72800 - %d", 1000 + s);
-    std::fputs("\r\n", f);
-    long long t = 0;
-    char line[256];
-    for (long long k = 0; k < lines; ++k, ++t) {
-      const long long day = t / 86400, sec = t % 86400;
-      // Days from 1 January 2025, months approximated by 28 days: enough for
-      // the parser's work.
-      int n = std::snprintf(line, sizeof line, "%lld/%lld/2025 %lld:%lld:%lld", day % 28 + 1,
-                            (day / 28) % 12 + 1, sec / 3600, sec / 60 % 60, sec % 60);
-      for (int s = 0; s < 8; ++s) {
-        if ((k + s) % 10007 == 0)
-          n += std::snprintf(line + n, sizeof line - n, "\t");
-        else
-          n += std::snprintf(line + n, sizeof line - n, "\t%.4f", 100.0 * std::sin((k + 1000 * s) * 1e-4) + s);
-      }
-      n += std::snprintf(line + n, sizeof line - n, "\r\n");
-      std::fwrite(line, 1, n, f);
-    }
-    std::fclose(f);
-  }
+  if (!fichiergenere::Write(path, lines)) return 2;
   const double bytes = static_cast<double>(QFile(QString::fromLocal8Bit(path)).size());
   TDonneesAcquisition data;
   TLecteurAcquisition reader(data);
