@@ -101,7 +101,8 @@ int main(int argc, char **argv) {
     // The deep zoom shows one minute.
     const Zoom zooms[] = {{"whole file", 1.0}, {"a half", 0.5}, {"a tenth", 0.1},
                           {"a thousandth", 0.001}, {"deep (60 samples)", 60.0 / span}};
-    const int repeats = 50;
+    // More for a profiler: NIVELIX_BENCH_REPEATS.
+    const int repeats = std::getenv("NIVELIX_BENCH_REPEATS") ? std::atoi(std::getenv("NIVELIX_BENCH_REPEATS")) : 50;
     std::printf("chart %d x %d pixels, axis rect %d pixels wide; %d replots each\n", chart->width(),
                 chart->height(), pixels, repeats);
     for (const Zoom &z : zooms) {

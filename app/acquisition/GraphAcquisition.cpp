@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 #include <limits>
+#include <vector>
 
 TGraphAcquisition::TGraphAcquisition(QCPAxis *keyAxis, QCPAxis *valueAxis)
     : QCPGraph(keyAxis, valueAxis), m_own(std::make_unique<TSerieAcquisition>()), m_series(m_own.get()) {}
@@ -121,4 +122,209 @@ void TGraphAcquisition::getOptimizedLineData(QVector<QCPGraphData> *lineData,
   const int pixels = static_cast<int>(std::abs(keyAxis->coordToPixel(range.upper) -
                                                keyAxis->coordToPixel(range.lower)));
   *lineData = LinePoints(range.lower, range.upper, pixels);
+}
+
+namespace {
+// At least this many samples a pixel column before the view is drawn as
+// columns: below it, the line's slopes between samples show.
+constexpr double ColumnsFromPerPixel = 2.0;
+// Rows are worth drawing instead of the strokes when a run is this many
+// pixels long on average (a run costs about as much as a stroke).
+constexpr std::size_t RowWorthPixels = 24;
+
+// A vertical stroke of one pixel column, top and bottom included.
+struct Stroke {
+  int x, top, bottom;
+};
+
+// The strokes (in increasing x) as horizontal runs of one pixel row: the
+// same pixels, but a row's pixels lie side by side in memory where a
+// column's are a row apart, so that filling a dense band costs a fraction.
+// A row's run goes on for as long as the strokes of the columns next to
+// each other cover that row; only the rows where two neighbouring strokes
+// differ start or end a run, so the work follows the outline of the band,
+// not its area.
+// Empty when they would be more than most runs: then the strokes are drawn
+// as they are.
+std::vector<QRect> RowSpans(const std::vector<Stroke> &strokes, int thickness, std::size_t most) {
+  std::vector<QRect> rows;
+  if (strokes.empty()) return rows;
+  bool tooMany = false;
+  int lowest = strokes.front().top, highest = strokes.front().bottom;
+  for (const Stroke &s : strokes) {
+    lowest = std::min(lowest, s.top);
+    highest = std::max(highest, s.bottom);
+  }
+  // start[y - lowest]: the column where the open run of row y began.
+  std::vector<int> start(static_cast<std::size_t>(highest - lowest + 1), 0);
+  auto open = [&](int from, int to, int x) {
+    for (int y = from; y <= to; ++y) start[static_cast<std::size_t>(y - lowest)] = x;
+  };
+  auto close = [&](int from, int to, int lastX) {
+    if (tooMany) return;
+    for (int y = from; y <= to; ++y) {
+      const int x = start[static_cast<std::size_t>(y - lowest)];
+      rows.emplace_back(x, y, lastX - x + thickness, 1);
+    }
+    tooMany = rows.size() > most;
+  };
+  open(strokes.front().top, strokes.front().bottom, strokes.front().x);
+  for (std::size_t i = 1; i < strokes.size(); ++i) {
+    const Stroke &p = strokes[i - 1], &s = strokes[i];
+    if (p.x + 1 != s.x) {
+      close(p.top, p.bottom, p.x);
+      open(s.top, s.bottom, s.x);
+      continue;
+    }
+    // Rows of p that s does not cover end; rows of s that p did not cover
+    // begin; the rows both cover go on.
+    close(p.top, std::min(p.bottom, s.top - 1), p.x);
+    close(std::max(p.top, s.bottom + 1), p.bottom, p.x);
+    open(s.top, std::min(s.bottom, p.top - 1), s.x);
+    open(std::max(s.top, p.bottom + 1), s.bottom, s.x);
+  }
+  close(strokes.back().top, strokes.back().bottom, strokes.back().x);
+  if (tooMany) rows.clear();
+  return rows;
+}
+}  // namespace
+
+void TGraphAcquisition::draw(QCPPainter *painter) {
+  if (!DrawColumns(painter)) QCPGraph::draw(painter);
+}
+
+bool TGraphAcquisition::DrawColumns(QCPPainter *painter) const {
+  QCPAxis *keyAxis = mKeyAxis.data();
+  QCPAxis *valueAxis = mValueAxis.data();
+  if (!keyAxis || !valueAxis || painter->modes().testFlag(QCPPainter::pmVectorized)) return false;
+  if (keyAxis->orientation() != Qt::Horizontal || keyAxis->scaleType() != QCPAxis::stLinear ||
+      valueAxis->scaleType() != QCPAxis::stLinear)
+    return false;
+  if (mLineStyle != lsLine || !mScatterStyle.isNone() || mBrush.style() != Qt::NoBrush) return false;
+  const QCPRange range = keyAxis->range();
+  const int64_t n = m_series->Samples();
+  if (n == 0 || !(range.size() > 0)) return false;
+  const QRect rect = keyAxis->axisRect()->rect();
+  const int width = rect.width();
+  if (width < 1) return false;
+
+  // The samples of the view, one beyond each end.
+  const int64_t lo = std::max<int64_t>(0, IndexAt(range.lower) - 1);
+  const int64_t hi = std::min<int64_t>(n - 1, IndexAt(range.upper) + 1);
+  const double perPixel = static_cast<double>(hi - lo + 1) / width;
+  if (perPixel < ColumnsFromPerPixel) return false;
+  const int level = TSerieAcquisition::LevelFor(perPixel);
+
+  // Keys and values to pixels (both axes linear).
+  const double x0 = keyAxis->coordToPixel(range.lower);
+  const double xScale = (keyAxis->coordToPixel(range.upper) - x0) / range.size();
+  const QCPRange values = valueAxis->range();
+  const double y0 = valueAxis->coordToPixel(values.lower);
+  const double yScale = values.size() > 0 ? (valueAxis->coordToPixel(values.upper) - y0) / values.size() : 0.0;
+  // Far outside the rect a pixel is clipped anyway; this keeps it an int.
+  const double yTop = rect.top() - 2.0, yBottom = rect.bottom() + 2.0;
+  auto yPixel = [&](double v) {
+    return static_cast<int>(std::floor(std::clamp(y0 + (v - values.lower) * yScale, yTop, yBottom)));
+  };
+
+  // Extremes per column (index 0 is the column left of the rect: the
+  // sample before the view), then a break mark where a block of failed
+  // readings fell.
+  const int columns = width + 2;
+  struct Column {
+    float low, high;
+    bool gapBefore;
+  };
+  constexpr float NaN = std::numeric_limits<float>::quiet_NaN();
+  std::vector<Column> at(static_cast<std::size_t>(columns), Column{NaN, NaN, false});
+  const double left = rect.left() - 1.0;
+  std::size_t run = 0;
+  const bool timeKeys = m_keyKind == KeyKind::Time;
+  bool gap = false;
+  m_series->ForEachBlock(lo, hi, level, [&](int64_t first, int64_t last, TSerieAcquisition::Span s) {
+    double key;
+    if (timeKeys) {
+      const auto a = static_cast<double>(m_times->At(first, run));
+      const auto b = first == last ? a : static_cast<double>(m_times->At(last, run));
+      key = 0.5 * (a + b);
+    } else {
+      key = 0.5 * static_cast<double>(first + last);
+    }
+    const double x = x0 + (key - range.lower) * xScale - left;
+    const int c = static_cast<int>(std::clamp(std::floor(x), 0.0, static_cast<double>(columns - 1)));
+    Column &col = at[static_cast<std::size_t>(c)];
+    if (std::isnan(s.low)) {
+      gap = true;
+      return;
+    }
+    if (std::isnan(col.low)) {
+      col = Column{s.low, s.high, gap};
+    } else {
+      col.low = std::min(col.low, s.low);
+      col.high = std::max(col.high, s.high);
+      col.gapBefore = col.gapBefore || gap;
+    }
+    gap = false;
+  });
+
+  // One stroke a column, reaching the stroke before it unless a gap lies
+  // between; columns apart (no sample between: a pause in the recording)
+  // are joined by a straight line, as the line would.
+  const int thickness = std::max(1, static_cast<int>(std::lround(mPen.widthF())));
+  const int base = static_cast<int>(left);
+  std::vector<Stroke> strokes;
+  strokes.reserve(static_cast<std::size_t>(columns));
+  std::vector<QLine> joins;
+  for (int c = 0; c < columns; ++c) {
+    const Column &col = at[static_cast<std::size_t>(c)];
+    if (std::isnan(col.low)) continue;
+    int top = std::min(yPixel(col.low), yPixel(col.high));
+    int bottom = std::max(yPixel(col.low), yPixel(col.high));
+    const Stroke *previous = strokes.empty() ? nullptr : &strokes.back();
+    const bool joined = previous && !col.gapBefore;
+    if (joined && previous->x == base + c - 1) {
+      top = std::min(top, previous->bottom);
+      bottom = std::max(bottom, previous->top);
+    } else if (joined) {
+      joins.emplace_back(previous->x, (previous->top + previous->bottom) / 2, base + c, (top + bottom) / 2);
+    }
+    strokes.push_back(Stroke{base + c, top - (thickness - 1) / 2, bottom + thickness / 2});
+  }
+  // A band much wider than the strokes are apart (a year of a swinging
+  // angle) fills fastest as rows: few long runs. A line that moves from
+  // column to column gives rows of a pixel or two: then the strokes
+  // themselves are fewer things to draw.
+  painter->setAntialiasing(false);
+  std::size_t area = 0;
+  for (const Stroke &s : strokes) area += static_cast<std::size_t>(s.bottom - s.top + 1);
+  const std::vector<QRect> rows = RowSpans(strokes, thickness, area / RowWorthPixels);
+  if (!rows.empty()) {
+    painter->setPen(Qt::NoPen);
+    painter->setBrush(mPen.color());
+    painter->drawRects(rows.data(), static_cast<int>(rows.size()));
+  } else {
+    std::vector<QRect> columnRects;
+    columnRects.reserve(strokes.size());
+    for (const Stroke &s : strokes) columnRects.emplace_back(s.x, s.top, thickness, s.bottom - s.top + 1);
+    if (thickness == 1) {
+      // A cosmetic pen's vertical line fills its pixels faster than a
+      // rectangle one pixel wide.
+      std::vector<QLine> lines;
+      lines.reserve(strokes.size());
+      for (const Stroke &s : strokes) lines.emplace_back(s.x, s.top, s.x, s.bottom);
+      painter->setPen(QPen(mPen.color(), 0));
+      painter->setBrush(Qt::NoBrush);
+      painter->drawLines(lines.data(), static_cast<int>(lines.size()));
+    } else {
+      painter->setPen(Qt::NoPen);
+      painter->setBrush(mPen.color());
+      painter->drawRects(columnRects.data(), static_cast<int>(columnRects.size()));
+    }
+  }
+  if (!joins.empty()) {
+    painter->setPen(mPen);
+    painter->setBrush(Qt::NoBrush);
+    painter->drawLines(joins.data(), static_cast<int>(joins.size()));
+  }
+  return true;
 }

@@ -81,11 +81,22 @@ class TGraphAcquisition : public QCPGraph {
                          const QCPRange &inKeyRange = QCPRange()) const override;
 
  protected:
+  // On screen and in pictures, a view of more samples than pixels is drawn
+  // as one vertical stroke a pixel column, from the smallest to the largest
+  // value of its samples (joined to the strokes beside it), without
+  // antialiasing: the same band the line through the summary draws, at a
+  // small part of the cost. Sparser views, and printing or PDF (where a
+  // device pixel is not a screen pixel), draw the line as any graph does.
+  void draw(QCPPainter *painter) override;
   void getOptimizedLineData(QVector<QCPGraphData> *lineData,
                             const QCPGraphDataContainer::const_iterator &begin,
                             const QCPGraphDataContainer::const_iterator &end) const override;
 
  private:
+  // Draws the view as pixel columns when it is dense enough to; false
+  // (nothing drawn) otherwise.
+  bool DrawColumns(QCPPainter *painter) const;
+
   std::unique_ptr<TSerieAcquisition> m_own;
   const TSerieAcquisition *m_series;
   const TLigneTemps *m_times = nullptr;

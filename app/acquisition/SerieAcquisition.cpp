@@ -189,6 +189,13 @@ TSerieAcquisition::Summary TSerieAcquisition::Summarise(int64_t first, int64_t l
   return r;
 }
 
+int TSerieAcquisition::LevelFor(double perPixel) {
+  if (!(perPixel >= double(int64_t(1) << FirstLevel))) return 0;
+  int level = FirstLevel;
+  while (level < LastLevel && double(int64_t(1) << (level + 1)) <= perPixel) ++level;
+  return level;
+}
+
 std::size_t TSerieAcquisition::MemoryBytes() const {
   std::size_t bytes = m_chunks.capacity() * sizeof(m_chunks[0]) +
                       m_chunks.size() * static_cast<std::size_t>(ChunkSize) * sizeof(float);
@@ -231,6 +238,24 @@ int64_t TLigneTemps::At(int64_t index) const {
                              [](int64_t i, const Run &r) { return i < r.firstIndex; });
   const Run &run = *(it - 1);
   return run.firstTime + (run.step < 0 ? 0 : run.step) * (index - run.firstIndex);
+}
+
+int64_t TLigneTemps::At(int64_t index, std::size_t &run) const {
+  if (m_count == 0) return 0;
+  index = std::clamp<int64_t>(index, 0, m_count - 1);
+  if (run >= m_runs.size() || m_runs[run].firstIndex > index) run = 0;
+  // A few steps forward, else a search.
+  for (int steps = 0; run + 1 < m_runs.size() && m_runs[run + 1].firstIndex <= index; ++steps) {
+    if (steps == 4) {
+      auto it = std::upper_bound(m_runs.begin() + static_cast<std::ptrdiff_t>(run), m_runs.end(), index,
+                                 [](int64_t i, const Run &r) { return i < r.firstIndex; });
+      run = static_cast<std::size_t>(it - m_runs.begin()) - 1;
+      break;
+    }
+    ++run;
+  }
+  const Run &r = m_runs[run];
+  return r.firstTime + (r.step < 0 ? 0 : r.step) * (index - r.firstIndex);
 }
 
 int64_t TLigneTemps::FirstAtOrAfter(int64_t seconds) const {

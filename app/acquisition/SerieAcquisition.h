@@ -102,6 +102,17 @@ class TSerieAcquisition {
   template <class Emit>
   void LinePoints(double lower, double upper, int pixels, Emit out) const;
 
+  // The block size (as a level) a drawing of perPixel samples per pixel goes
+  // through: 0 (single samples) below 2^FirstLevel, else the largest level
+  // whose blocks are not longer than perPixel.
+  static int LevelFor(double perPixel);
+  // Calls out(first, last, span) in order for each block of 2^level samples
+  // (level 0: each sample; else FirstLevel..LastLevel) holding one of the
+  // samples lo..hi (clipped to the samples): its first and last sample and
+  // its extremes (both NaN for a block of failed readings).
+  template <class Emit>
+  void ForEachBlock(int64_t lo, int64_t hi, int level, Emit out) const;
+
   static constexpr int ChunkBits = 16;
   static constexpr int64_t ChunkSize = int64_t(1) << ChunkBits;
   static constexpr int SumBits = 10;
@@ -138,6 +149,10 @@ class TLigneTemps {
   int64_t Samples() const { return m_count; }
   // Time of sample index (clipped to 0..Samples()-1); 0 when empty.
   int64_t At(int64_t index) const;
+  // The same for a walk through increasing indices: run is where the last
+  // call found its sample (start with 0), so that each call costs a step
+  // instead of a search.
+  int64_t At(int64_t index, std::size_t &run) const;
   // The first sample whose time is at or after seconds (Samples() when none).
   // Times that go back (the clock set back) are kept in file order; the
   // search then finds one of the samples of that time.
@@ -162,6 +177,29 @@ class TLigneTemps {
 // ---------------------------------------------------------------------------
 
 template <class Emit>
+void TSerieAcquisition::ForEachBlock(int64_t lo, int64_t hi, int level, Emit out) const {
+  lo = std::max<int64_t>(lo, 0);
+  hi = std::min<int64_t>(hi, m_count - 1);
+  if (lo > hi) return;
+  if (level < FirstLevel) {
+    for (int64_t i = lo; i <= hi;) {
+      const float *chunk = m_chunks[static_cast<std::size_t>(i >> ChunkBits)].get();
+      const int64_t stop = std::min(hi, (i | (ChunkSize - 1)));
+      for (; i <= stop; ++i) {
+        const float v = chunk[i & (ChunkSize - 1)];
+        out(i, i, Span{v, v});
+      }
+    }
+    return;
+  }
+  const int64_t block = int64_t(1) << level;
+  for (int64_t b = lo >> level; b <= (hi >> level); ++b) {
+    const int64_t start = b * block;
+    out(start, std::min(start + block, m_count) - 1, Block(level, b));
+  }
+}
+
+template <class Emit>
 void TSerieAcquisition::LinePoints(double lower, double upper, int pixels, Emit out) const {
   if (m_count == 0 || !(upper >= lower)) return;
   // One sample beyond each end, so that the line runs to the plot's edges.
@@ -170,26 +208,16 @@ void TSerieAcquisition::LinePoints(double lower, double upper, int pixels, Emit 
   if (first > last) return;
   const auto lo = static_cast<int64_t>(first);
   const auto hi = static_cast<int64_t>(last);
-  const double perPixel = static_cast<double>(hi - lo + 1) / (pixels < 1 ? 1 : pixels);
-  if (perPixel < double(int64_t(1) << FirstLevel)) {
-    for (int64_t i = lo; i <= hi; ++i) out(static_cast<double>(i), static_cast<double>(Value(i)));
-    return;
-  }
-  int level = FirstLevel;
-  while (level < LastLevel && double(int64_t(1) << (level + 1)) <= perPixel) ++level;
-  const int64_t block = int64_t(1) << level;
-  for (int64_t b = lo >> level; b <= (hi >> level); ++b) {
-    const Span s = Block(level, b);
-    const int64_t start = b * block;
-    const int64_t end = (start + block < m_count ? start + block : m_count) - 1;
-    const double key = 0.5 * static_cast<double>(start + end);
-    if (std::isnan(s.low)) {
-      out(key, static_cast<double>(s.low));
-    } else {
-      out(key, static_cast<double>(s.low));
-      out(key, static_cast<double>(s.high));
+  const int level = LevelFor(static_cast<double>(hi - lo + 1) / (pixels < 1 ? 1 : pixels));
+  ForEachBlock(lo, hi, level, [&](int64_t start, int64_t end, Span s) {
+    if (level < FirstLevel) {
+      out(static_cast<double>(start), static_cast<double>(s.low));
+      return;
     }
-  }
+    const double key = 0.5 * static_cast<double>(start + end);
+    out(key, static_cast<double>(s.low));
+    if (!std::isnan(s.low)) out(key, static_cast<double>(s.high));
+  });
 }
 
 #endif

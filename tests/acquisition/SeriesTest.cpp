@@ -3,7 +3,11 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <random>
 #include <string>
+
+#include <QImage>
+#include <QPixmap>
 
 #include <qcustomplot.h>
 
@@ -104,6 +108,90 @@ TEST(AcquisitionSeries, TimesInRunsOfOnePeriod) {
       {0, 0}, {100, 0}, {102, 2}, {103, 3}, {104, 5}, {105, 6}, {111, 7}, {130, 8}, {131, 9}};
   for (const auto &row : rows) EXPECT_EQ(times.FirstAtOrAfter(row.seconds), row.index) << row.seconds;
   EXPECT_EQ(times.Period(), 1);
+  // The walk with a hint finds what the search finds, forwards and back.
+  std::size_t run = 0;
+  for (int i : {0, 1, 4, 5, 8, 2, 6, 99}) EXPECT_EQ(times.At(i, run), times.At(i)) << i;
+}
+
+// Where the series' colour lies in each pixel column of image: the highest
+// and lowest row (-1 where there is none). Antialiased pixels count from
+// about half their colour.
+struct Extent {
+  int top = -1, bottom = -1;
+};
+std::vector<Extent> BlueExtents(const QImage &image, const QRect &area) {
+  std::vector<Extent> columns(static_cast<std::size_t>(area.width()));
+  for (int x = 0; x < area.width(); ++x)
+    for (int y = area.top(); y <= area.bottom(); ++y) {
+      const QRgb c = image.pixel(area.left() + x, y);
+      if (qBlue(c) < 200 || qRed(c) > 150 || qGreen(c) > 150) continue;
+      Extent &e = columns[static_cast<std::size_t>(x)];
+      if (e.top < 0) e.top = y;
+      e.bottom = y;
+    }
+  return columns;
+}
+
+// A dense view is drawn as pixel columns on screen and in pictures, as a
+// line through the summary when printed: both show the same band, the spike
+// and the gap.
+TEST(AcquisitionSeries, ColumnsShowWhatTheLineShows) {
+  QCustomPlot plot;
+  plot.resize(700, 400);
+  auto *series = new TGraphAcquisition(plot.xAxis, plot.yAxis);
+  series->setPen(QPen(Qt::blue, 1));
+  plot.xAxis->grid()->setVisible(false);
+  plot.yAxis->grid()->setVisible(false);
+  std::mt19937 random(7);
+  std::uniform_real_distribution<double> noise(-1.0, 1.0);
+  const int n = 300000, spike = 123457;
+  for (int i = 0; i < n; ++i) {
+    double v = i * 2e-5 + noise(random);
+    if (i == spike) v = 14;
+    if (i >= 200000 && i < 215000) v = NAN;
+    series->AddSample(v);
+  }
+  plot.yAxis->setRange(-3, 16);
+  const struct { double lower, upper; } views[] = {{0, n - 1}, {100000, 230000}, {123000, 124800}};
+  for (const auto &view : views) {
+    SCOPED_TRACE(std::to_string(view.lower) + ".." + std::to_string(view.upper));
+    plot.xAxis->setRange(view.lower, view.upper);
+    const QImage columns = plot.toPixmap(plot.width(), plot.height()).toImage();
+    QImage line(plot.size(), QImage::Format_ARGB32);
+    line.fill(Qt::white);
+    {
+      QCPPainter painter(&line);
+      painter.setMode(QCPPainter::pmVectorized);
+      plot.toPainter(&painter, plot.width(), plot.height());
+    }
+    const QRect area = plot.axisRect()->rect().adjusted(2, 1, -2, -1);
+    const std::vector<Extent> a = BlueExtents(columns, area), b = BlueExtents(line, area);
+    // Each column's colour lies within that of the other drawing's column
+    // and its neighbours (a line's slope crosses into the next column).
+    const auto within = [](const std::vector<Extent> &e, const std::vector<Extent> &other, std::size_t x) {
+      if (e[x].top < 0) return true;
+      int top = 1 << 30, bottom = -1;
+      for (std::size_t k = x > 0 ? x - 1 : 0; k <= std::min(x + 1, other.size() - 1); ++k)
+        if (other[k].top >= 0) top = std::min(top, other[k].top), bottom = std::max(bottom, other[k].bottom);
+      return e[x].top >= top - 2 && e[x].bottom <= bottom + 2;
+    };
+    int differ = 0, blank = 0;
+    for (std::size_t x = 0; x < a.size(); ++x) {
+      if (!within(a, b, x) || !within(b, a, x)) ++differ;
+      if (a[x].top < 0) ++blank;
+    }
+    EXPECT_LE(differ, static_cast<int>(a.size()) / 50) << "columns unlike the line";
+    // The spike reaches the top of its column; the gap is blank.
+    const int spikeX = static_cast<int>(plot.xAxis->coordToPixel(spike)) - area.left();
+    const int spikeY = static_cast<int>(plot.yAxis->coordToPixel(14));
+    int highest = 1 << 30;
+    for (int x = std::max(0, spikeX - 1); x <= std::min<int>(spikeX + 1, static_cast<int>(a.size()) - 1); ++x)
+      if (a[static_cast<std::size_t>(x)].top >= 0) highest = std::min(highest, a[static_cast<std::size_t>(x)].top);
+    EXPECT_LE(std::abs(highest - spikeY), 2);
+    if (view.upper > 215000) {
+      EXPECT_GT(blank, 10) << "the failed readings leave a gap";
+    }
+  }
 }
 
 }  // namespace
