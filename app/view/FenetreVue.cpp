@@ -34,6 +34,10 @@ namespace {
 // New lines appear within a second of being written: the file is looked at
 // twice a second (a stat and, when it grew, a read of what is new).
 constexpr int FollowIntervalMs = 400;
+// A file is read this much at a time (a tenth of a second or so), the
+// window's events between: a file of several GB opens without the window
+// freezing, its chart growing as it is read.
+constexpr int64_t SliceBytes = int64_t(48) << 20;
 constexpr int MinimumBand = 4;
 constexpr int DesignWidth = 1000, DesignHeight = 640;
 constexpr int ListWidth = 200;
@@ -59,7 +63,7 @@ QString Figure(double value) { return std::isnan(value) ? QString() : QString::n
 
 }  // namespace
 
-TFenetreVue::TFenetreVue(QWidget *parent) : QMainWindow(parent) {
+TFenetreVue::TFenetreVue(QWidget *parent) : QMainWindow(parent), m_sliceBytes(SliceBytes) {
   setObjectName("FenetreVue");
   CreateActions();
   CreateMenus();
@@ -192,6 +196,10 @@ void TFenetreVue::CreateControls() {
   m_timerSuivi = new QTimer(this);
   m_timerSuivi->setObjectName("TimerSuivi");
   m_timerSuivi->setInterval(FollowIntervalMs);
+  m_timerLecture = new QTimer(this);
+  m_timerLecture->setObjectName("TimerLecture");
+  m_timerLecture->setSingleShot(true);
+  m_timerLecture->setInterval(0);
 }
 
 void TFenetreVue::ConnectControls() {
@@ -216,8 +224,12 @@ void TFenetreVue::ConnectControls() {
   connect(m_actionAxisSample, &QAction::triggered, this,
           [this] { SetKeyKind(TGraphAcquisition::KeyKind::SampleNumber); });
   connect(m_actionWhole, &QAction::triggered, this, &TFenetreVue::ShowWhole);
-  connect(m_actionFollow, &QAction::toggled, this, &TFenetreVue::SetFollowing);
+  connect(m_actionFollow, &QAction::toggled, this, [this](bool on) {
+    m_followWhenRead = false;  // the user chose
+    SetFollowing(on);
+  });
   connect(m_timerSuivi, &QTimer::timeout, this, &TFenetreVue::TimerSuiviTimer);
+  connect(m_timerLecture, &QTimer::timeout, this, &TFenetreVue::TimerLectureTimer);
 
   connect(m_listeCapteurs, &QListWidget::itemChanged, this, [this](QListWidgetItem *item) {
     if (m_rebuilding) return;
@@ -252,11 +264,14 @@ bool TFenetreVue::Open(const QString &path) {
   m_zoomed = false;
   m_rangeFirst = 1;
   m_rangeLast = 0;
+  m_followWhenRead = false;
   m_reader.SetFile(path);
+  m_reader.SetSliceBytes(m_sliceBytes);
   const EtatLecture state = m_reader.Read();
   UpdateTitle();
   if (state == EtatLecture::Unusable) {
     m_unusable = m_reader.Message();
+    m_timerLecture->stop();
     SetFollowing(false);
     UpdateDateMenu();
     UpdateStatus();
@@ -264,7 +279,14 @@ bool TFenetreVue::Open(const QString &path) {
     return false;
   }
   RebuildChart();
-  SetFollowing(LastSampleRecent());
+  if (m_reader.MoreToRead()) {
+    // The rest comes slice by slice; following waits for the end.
+    SetFollowing(false);
+    m_followWhenRead = true;
+    m_timerLecture->start();
+  } else {
+    SetFollowing(LastSampleRecent());
+  }
   return true;
 }
 
@@ -293,6 +315,7 @@ void TFenetreVue::Tell(MessageKind kind, const QString &text) {
 bool TFenetreVue::ReadMore(bool fromTimer) {
   if (m_reader.File().isEmpty()) return false;
   const EtatLecture state = m_reader.Read();
+  if (m_reader.MoreToRead()) m_timerLecture->start();
   switch (state) {
     case EtatLecture::NoChange:
       return false;
@@ -336,6 +359,16 @@ bool TFenetreVue::ReadMore(bool fromTimer) {
 }
 
 void TFenetreVue::TimerSuiviTimer() { ReadMore(true); }
+
+void TFenetreVue::TimerLectureTimer() {
+  ReadMore(false);
+  if (m_reader.MoreToRead()) return;
+  if (m_followWhenRead) {
+    m_followWhenRead = false;
+    SetFollowing(LastSampleRecent());
+  }
+  UpdateStatus();
+}
 
 void TFenetreVue::SetFollowing(bool on) {
   m_following = on && !m_reader.File().isEmpty();
@@ -589,7 +622,12 @@ void TFenetreVue::UpdateStatus() {
       }
       text += "; " + Langue(TxtVueProblems).arg(leftOut).arg(first);
     }
-    if (m_following) text = Langue(TxtVueStatusFollowing).arg(text);
+    if (m_reader.MoreToRead()) {
+      const int64_t size = std::max<int64_t>(1, m_reader.FileBytes());
+      text = Langue(TxtVueStatusReading).arg(text).arg(static_cast<int>(100 * m_data.BytesRead() / size));
+    } else if (m_following) {
+      text = Langue(TxtVueStatusFollowing).arg(text);
+    }
   }
   m_labelEtat->setText(text);
   m_labelEtat->setAccessibleName(text);

@@ -78,6 +78,13 @@ class TFenetreVue : public QMainWindow {
   void SelectRange(double key1, double key2);
   // One tick of the following timer: reads what was added.
   void TimerSuiviTimer();
+  // A large file is read a slice at a time between the window's events:
+  // the next slice.
+  void TimerLectureTimer();
+  // Still reading the file opened (or read afresh) a slice at a time.
+  bool Reading() const { return m_reader.MoreToRead(); }
+  // The slice's size (for tests: a small file read in many slices).
+  void SetSliceBytes(int64_t bytes) { m_sliceBytes = bytes; }
 
   // Draws the current view on printer, fitted to its page.
   bool PrintChart(QPrinter &printer);
@@ -91,6 +98,7 @@ class TFenetreVue : public QMainWindow {
   bool Following() const { return m_following; }
   bool Zoomed() const { return m_zoomed; }
   QTimer *TimerSuivi() const { return m_timerSuivi; }
+  QTimer *TimerLecture() const { return m_timerLecture; }
   QTableWidget *TablePlage() const { return m_tablePlage; }
   QAction *DateAction(DateOrder order) const;
   // The text under the pointer at key (time and each shown sensor's value).
@@ -129,6 +137,10 @@ class TFenetreVue : public QMainWindow {
   std::vector<TGraphAcquisition *> m_graphs;
   std::vector<bool> m_shown;
   bool m_following = false;
+  // Following is decided (the last sample recent?) once the whole file is
+  // read, unless the user chose meanwhile.
+  bool m_followWhenRead = false;
+  int64_t m_sliceBytes;
   bool m_zoomed = false;
   bool m_rebuilding = false;
   // The selected range, in sample numbers (first > last: none).
@@ -160,6 +172,7 @@ class TFenetreVue : public QMainWindow {
   QTableWidget *m_tablePlage = nullptr;
   QLabel *m_labelEtat = nullptr;
   QTimer *m_timerSuivi = nullptr;
+  QTimer *m_timerLecture = nullptr;
 };
 
 #endif

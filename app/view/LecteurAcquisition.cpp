@@ -341,6 +341,9 @@ struct TLecteurAcquisition::Impl {
   ino_t inode = 0;
   int64_t offset = 0;       // end of the last complete line read
   bool skipping = false;    // inside a line too long, up to its end
+  int64_t slice = 0;        // bytes a Read() takes at most (0: all)
+  bool more = false;        // the last Read() stopped at its slice
+  int64_t size = 0;         // the file's size at the last Read()
   std::vector<char> block;
   std::vector<float> values;
   bool parallel = true;     // large blocks read by two threads
@@ -364,6 +367,10 @@ void TLecteurAcquisition::SetDateOrder(DateOrder order) {
 
 void TLecteurAcquisition::SetParallel(bool on) { m_impl->parallel = on; }
 
+void TLecteurAcquisition::SetSliceBytes(int64_t bytes) { m_impl->slice = std::max<int64_t>(0, bytes); }
+bool TLecteurAcquisition::MoreToRead() const { return m_impl->more; }
+int64_t TLecteurAcquisition::FileBytes() const { return m_impl->size; }
+
 void TLecteurAcquisition::SetDateOrderAutomatic() {
   m_impl->automatic = true;
   Restart();
@@ -377,6 +384,7 @@ void TLecteurAcquisition::Restart() {
   m_impl->headerBytes.clear();
   m_impl->offset = 0;
   m_impl->skipping = false;
+  m_impl->more = false;
 }
 
 EtatLecture TLecteurAcquisition::Refuse(const QString &why, int64_t line) {
@@ -408,6 +416,8 @@ EtatLecture TLecteurAcquisition::Read() {
   if (st.st_size == 0) return Refuse(QStringLiteral("empty file"));
 
   Impl &d = *m_impl;
+  d.more = false;
+  d.size = st.st_size;
   bool afresh = false;
   if (d.header) {
     QString reason;
@@ -556,7 +566,12 @@ TLecteurAcquisition::ReadOutcome TLecteurAcquisition::ReadSamples(int fd, int64_
   Impl &d = *m_impl;
   if (d.block.size() != static_cast<std::size_t>(BlockBytes)) d.block.resize(static_cast<std::size_t>(BlockBytes));
   m_data.m_problems[TDonneesAcquisition::Index(ProblemeLecture::Incomplete)] = {};
+  const int64_t start = d.offset;
   while (d.offset < size) {
+    if (d.slice > 0 && d.offset - start >= d.slice) {
+      d.more = true;
+      return ReadOutcome::Done;
+    }
     const int64_t want = std::min<int64_t>(BlockBytes, size - d.offset);
     ssize_t n;
     do n = ::pread(fd, d.block.data(), static_cast<size_t>(want), d.offset);
@@ -565,9 +580,24 @@ TLecteurAcquisition::ReadOutcome TLecteurAcquisition::ReadSamples(int fd, int64_
     const char *p = d.block.data();
     const char *end = p + n;
     const char *lineStart = p;
-    if (d.parallel && !d.skipping && n >= ParallelBytes) {
+    // A slice ends with the last line that ends within it (or, for a line
+    // longer than what is left of it, with that line: a slice always moves
+    // on); the rest of the block is read again by the next slice.
+    bool cut = false;
+    if (d.slice > 0 && !d.skipping) {
+      const int64_t allowed = std::max<int64_t>(1, start + d.slice - d.offset);
+      if (allowed < n) {
+        const char *nl = static_cast<const char *>(::memrchr(p, '\n', static_cast<size_t>(allowed)));
+        if (!nl) nl = static_cast<const char *>(std::memchr(p + allowed, '\n', static_cast<size_t>(n - allowed)));
+        if (nl) {
+          end = nl + 1;
+          cut = true;
+        }
+      }
+    }
+    if (d.parallel && !d.skipping && end - p >= ParallelBytes) {
       // Large reads: the complete lines of the block by two threads.
-      const char *last = static_cast<const char *>(::memrchr(p, '\n', static_cast<size_t>(n)));
+      const char *last = static_cast<const char *>(::memrchr(p, '\n', static_cast<size_t>(end - p)));
       if (last && ParallelBlock(p, last + 1)) lineStart = last + 1;
     }
     for (;;) {
@@ -589,6 +619,10 @@ TLecteurAcquisition::ReadOutcome TLecteurAcquisition::ReadSamples(int fd, int64_
     const int64_t consumed = lineStart - p;
     d.offset += consumed;
     m_data.m_bytesRead = d.offset;
+    if (cut) {
+      d.more = true;
+      return ReadOutcome::Done;
+    }
     if (consumed == 0) {
       if (n < BlockBytes) break;  // a last line without its end: it waits
       // A line longer than a block: no sample line is; skip to its end.

@@ -86,6 +86,14 @@ class TLecteurAcquisition {
   // lines)", for a command line's standard error or a window's details.
   QStringList ProblemLines() const;
 
+  // At most about bytes of new lines each Read() reads (whole blocks; 0,
+  // the default: all the file holds), so that a window reads a large file a
+  // slice at a time between its events. MoreToRead() says whether the file
+  // held more than the last Read() took; FileBytes() is its size then.
+  void SetSliceBytes(int64_t bytes);
+  bool MoreToRead() const;
+  int64_t FileBytes() const;
+
   // Blocks of at least ParallelBytes are read by two threads, each half of
   // the block into buffers of its own, appended in order: the data are
   // those one thread reads. Off: every block on the calling thread alone.

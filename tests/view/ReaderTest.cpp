@@ -126,7 +126,7 @@ TEST_F(ViewReader, SampleLinesOfEveryForm) {
 }
 
 // A file of 2 MB and more is read by two threads: exactly what one reads.
-TEST_F(ViewReader, TwoThreadsReadWhatOneReads) {
+TEST_F(ViewReader, TwoThreadsOrSlicesReadWhatOneReads) {
   const struct {
     const char *what;
     bool monthFirst;
@@ -152,33 +152,48 @@ TEST_F(ViewReader, TwoThreadsReadWhatOneReads) {
     }
     const QString path = Write(body + "1/1/2025 0:0:0\t1");
     ASSERT_GE(QFileInfo(path).size(), 2 * TLecteurAcquisition::ParallelBytes) << "large enough for two threads";
-    TDonneesAcquisition one, two;
-    TLecteurAcquisition alone(one), both(two);
+    TDonneesAcquisition one, two, three;
+    TLecteurAcquisition alone(one), both(two), sliced(three);
     alone.SetParallel(false);
     alone.SetFile(path);
     both.SetFile(path);
     const EtatLecture state = alone.Read();
     EXPECT_EQ(both.Read(), state);
     EXPECT_EQ(two.Order(), row.order);
-    EXPECT_EQ(two.OrderSource(), one.OrderSource());
-    EXPECT_EQ(two.Lines(), one.Lines());
-    EXPECT_EQ(two.BytesRead(), one.BytesRead());
-    for (int k = 0; k < static_cast<int>(ProblemeLecture::Count_); ++k) {
-      EXPECT_EQ(two.Problems(ProblemeLecture(k)), one.Problems(ProblemeLecture(k))) << k;
-      EXPECT_EQ(two.FirstProblemLine(ProblemeLecture(k)), one.FirstProblemLine(ProblemeLecture(k))) << k;
-    }
-    ASSERT_EQ(two.Samples(), one.Samples());
-    EXPECT_GT(one.Samples(), 69000);
-    int differ = 0;
-    for (int64_t k = 0; k < one.Samples(); ++k) {
-      differ += two.Times().At(k) != one.Times().At(k);
-      for (int i = 0; i < 2; ++i) {
-        const float a = one.Series(i).Value(k), b = two.Series(i).Value(k);
-        differ += std::isnan(a) ? !std::isnan(b) : a != b;
+    // A slice at a time, as the window reads (slices on both sides of the
+    // two-thread size), until the end: the same data in the end.
+    sliced.SetFile(path);
+    sliced.SetSliceBytes(TLecteurAcquisition::ParallelBytes + 12345);
+    int slices = 0;
+    do {
+      sliced.Read();
+      ++slices;
+      if (slices == 2) sliced.SetSliceBytes(300000);
+    } while (sliced.MoreToRead() && slices < 1000);
+    EXPECT_GE(slices, 3);
+    EXPECT_EQ(sliced.FileBytes(), QFileInfo(path).size());
+    for (const TDonneesAcquisition *other : {&two, &three}) {
+      EXPECT_EQ(other->Order(), one.Order());
+      EXPECT_EQ(other->OrderSource(), one.OrderSource());
+      EXPECT_EQ(other->Lines(), one.Lines());
+      EXPECT_EQ(other->BytesRead(), one.BytesRead());
+      for (int k = 0; k < static_cast<int>(ProblemeLecture::Count_); ++k) {
+        EXPECT_EQ(other->Problems(ProblemeLecture(k)), one.Problems(ProblemeLecture(k))) << k;
+        EXPECT_EQ(other->FirstProblemLine(ProblemeLecture(k)), one.FirstProblemLine(ProblemeLecture(k))) << k;
       }
+      ASSERT_EQ(other->Samples(), one.Samples());
+      EXPECT_GT(one.Samples(), 69000);
+      int differ = 0;
+      for (int64_t k = 0; k < one.Samples(); ++k) {
+        differ += other->Times().At(k) != one.Times().At(k);
+        for (int i = 0; i < 2; ++i) {
+          const float a = one.Series(i).Value(k), b = other->Series(i).Value(k);
+          differ += std::isnan(a) ? !std::isnan(b) : a != b;
+        }
+      }
+      EXPECT_EQ(differ, 0);
+      EXPECT_EQ(other->Series(0).SummariseAll().mean, one.Series(0).SummariseAll().mean);
     }
-    EXPECT_EQ(differ, 0);
-    EXPECT_EQ(two.Series(0).SummariseAll().mean, one.Series(0).SummariseAll().mean);
   }
 }
 

@@ -164,6 +164,30 @@ INSTANTIATE_TEST_SUITE_P(Ages, FollowDefault,
                                            FollowRow{"three_periods", 3, false}, FollowRow{"a_day", 86400, false}),
                          ByName);
 
+// A large file is read a slice at a time between the window's events: the
+// chart and status line grow as it reads, following is decided at the end.
+TEST_F(ViewerWindow, ALargeFileIsReadASliceAtATime) {
+  window.SetSliceBytes(4096);
+  const QByteArray bytes = Header(2) + Samples(QDateTime::currentDateTime(), 3000);
+  ASSERT_TRUE(Opens(bytes));
+  EXPECT_TRUE(window.Reading());
+  EXPECT_LT(window.Data().Samples(), 3000);
+  EXPECT_TRUE(Status().contains(", reading: ")) << Status().toStdString();
+  EXPECT_FALSE(window.Following()) << "decided once the last sample is read";
+  int events = 0;
+  QTimer tick;
+  QObject::connect(&tick, &QTimer::timeout, [&] { ++events; });
+  tick.start(0);
+  ASSERT_TRUE(WaitUntil([&] { return !window.Reading(); }, 10000));
+  EXPECT_GT(events, bytes.size() / 4096 / 2) << "the window went on between the slices";
+  EXPECT_EQ(window.Data().Samples(), 3000);
+  EXPECT_EQ(window.Series(0)->Samples(), 3000);
+  EXPECT_TRUE(window.Following());
+  EXPECT_TRUE(Status().contains("3000 samples")) << Status().toStdString();
+  EXPECT_FALSE(Status().contains(", reading: ")) << Status().toStdString();
+  EXPECT_TRUE(told.empty());
+}
+
 struct AfreshRow {
   const char *name;
   bool replace;  // a new file renamed over the old one, else the file cut shorter
