@@ -3,7 +3,7 @@
 // while following, the time from a line's append to the status line showing
 // it, and the process's CPU while it waits with nothing appended.
 //
-//   QT_QPA_PLATFORM=offscreen bench_viewwindow LINES FILE [APPENDS] [IDLE_S]
+//   QT_QPA_PLATFORM=offscreen bench_viewwindow LINES FILE [APPENDS] [IDLE_S] [swing|site]
 //
 // FILE is written, opened, appended to, then removed.
 #include <fcntl.h>
@@ -14,6 +14,7 @@
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <string>
 #include <vector>
 
 #include <QApplication>
@@ -71,12 +72,14 @@ int main(int argc, char **argv) {
   const char *path = argv[2];
   const int appends = argc > 3 ? std::atoi(argv[3]) : 20;
   const int idleSeconds = argc > 4 ? std::atoi(argv[4]) : 10;
+  const auto allure = argc > 5 && std::string(argv[5]) == "site" ? fichiergenere::Allure::Site
+                                                                 : fichiergenere::Allure::Swing;
   QApplication app(argc, argv);
   SetMessageAnswerer([](MessageKind, const QString &text, QMessageBox::StandardButtons) {
     std::fprintf(stderr, "told: %s\n", text.toLocal8Bit().constData());
     return QMessageBox::Ok;
   });
-  if (!fichiergenere::Write(path, lines)) return 2;
+  if (!fichiergenere::Write(path, lines, allure)) return 2;
   int status = 0;
   {
     TFenetreVue window;
@@ -185,7 +188,7 @@ int main(int argc, char **argv) {
     for (int i = 0; i < appends && fd >= 0 && labelWidget; ++i) {
       Idle(1500);
       const long long k = lines + i;
-      const int n = fichiergenere::Line(k, line, sizeof line);
+      const int n = fichiergenere::Line(k, line, sizeof line, allure);
       const QString want = QString("%1 samples").arg(k + 1);
       if (::write(fd, line, static_cast<std::size_t>(n)) != n) break;
       const double a = Now();

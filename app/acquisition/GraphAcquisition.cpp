@@ -128,65 +128,7 @@ namespace {
 // At least this many samples a pixel column before the view is drawn as
 // columns: below it, the line's slopes between samples show.
 constexpr double ColumnsFromPerPixel = 2.0;
-// Rows are worth drawing instead of the strokes when a run is this many
-// pixels long on average (a run costs about as much as a stroke).
-constexpr std::size_t RowWorthPixels = 24;
 
-// A vertical stroke of one pixel column, top and bottom included.
-struct Stroke {
-  int x, top, bottom;
-};
-
-// The strokes (in increasing x) as horizontal runs of one pixel row: the
-// same pixels, but a row's pixels lie side by side in memory where a
-// column's are a row apart, so that filling a dense band costs a fraction.
-// A row's run goes on for as long as the strokes of the columns next to
-// each other cover that row; only the rows where two neighbouring strokes
-// differ start or end a run, so the work follows the outline of the band,
-// not its area.
-// Empty when they would be more than most runs: then the strokes are drawn
-// as they are.
-std::vector<QRect> RowSpans(const std::vector<Stroke> &strokes, int thickness, std::size_t most) {
-  std::vector<QRect> rows;
-  if (strokes.empty()) return rows;
-  bool tooMany = false;
-  int lowest = strokes.front().top, highest = strokes.front().bottom;
-  for (const Stroke &s : strokes) {
-    lowest = std::min(lowest, s.top);
-    highest = std::max(highest, s.bottom);
-  }
-  // start[y - lowest]: the column where the open run of row y began.
-  std::vector<int> start(static_cast<std::size_t>(highest - lowest + 1), 0);
-  auto open = [&](int from, int to, int x) {
-    for (int y = from; y <= to; ++y) start[static_cast<std::size_t>(y - lowest)] = x;
-  };
-  auto close = [&](int from, int to, int lastX) {
-    if (tooMany) return;
-    for (int y = from; y <= to; ++y) {
-      const int x = start[static_cast<std::size_t>(y - lowest)];
-      rows.emplace_back(x, y, lastX - x + thickness, 1);
-    }
-    tooMany = rows.size() > most;
-  };
-  open(strokes.front().top, strokes.front().bottom, strokes.front().x);
-  for (std::size_t i = 1; i < strokes.size(); ++i) {
-    const Stroke &p = strokes[i - 1], &s = strokes[i];
-    if (p.x + 1 != s.x) {
-      close(p.top, p.bottom, p.x);
-      open(s.top, s.bottom, s.x);
-      continue;
-    }
-    // Rows of p that s does not cover end; rows of s that p did not cover
-    // begin; the rows both cover go on.
-    close(p.top, std::min(p.bottom, s.top - 1), p.x);
-    close(std::max(p.top, s.bottom + 1), p.bottom, p.x);
-    open(s.top, std::min(s.bottom, p.top - 1), s.x);
-    open(std::max(s.top, p.bottom + 1), s.bottom, s.x);
-  }
-  close(strokes.back().top, strokes.back().bottom, strokes.back().x);
-  if (tooMany) rows.clear();
-  return rows;
-}
 }  // namespace
 
 void TGraphAcquisition::draw(QCPPainter *painter) {
@@ -240,13 +182,18 @@ bool TGraphAcquisition::DrawColumns(QCPPainter *painter) const {
   const double left = rect.left() - 1.0;
   std::size_t run = 0;
   const bool timeKeys = m_keyKind == KeyKind::Time;
+  // The run of times the walk is in: within it a time is a multiply-add.
+  TLigneTemps::Span times{0, 0, 0, 0};
+  auto timeOf = [&](int64_t index) {
+    if (index >= times.end || index < times.firstIndex) times = m_times->RunOf(index, run);
+    return static_cast<double>(times.firstTime + times.step * (index - times.firstIndex));
+  };
   bool gap = false;
   m_series->ForEachBlock(lo, hi, level, [&](int64_t first, int64_t last, TSerieAcquisition::Span s) {
     double key;
     if (timeKeys) {
-      const auto a = static_cast<double>(m_times->At(first, run));
-      const auto b = first == last ? a : static_cast<double>(m_times->At(last, run));
-      key = 0.5 * (a + b);
+      const double a = timeOf(first);
+      key = first == last ? a : 0.5 * (a + timeOf(last));
     } else {
       key = 0.5 * static_cast<double>(first + last);
     }
@@ -272,7 +219,7 @@ bool TGraphAcquisition::DrawColumns(QCPPainter *painter) const {
   // are joined by a straight line, as the line would.
   const int thickness = std::max(1, static_cast<int>(std::lround(mPen.widthF())));
   const int base = static_cast<int>(left);
-  std::vector<Stroke> strokes;
+  std::vector<QLine> strokes;  // vertical: x1 == x2, y1 top, y2 bottom
   strokes.reserve(static_cast<std::size_t>(columns));
   std::vector<QLine> joins;
   for (int c = 0; c < columns; ++c) {
@@ -280,47 +227,24 @@ bool TGraphAcquisition::DrawColumns(QCPPainter *painter) const {
     if (std::isnan(col.low)) continue;
     int top = std::min(yPixel(col.low), yPixel(col.high));
     int bottom = std::max(yPixel(col.low), yPixel(col.high));
-    const Stroke *previous = strokes.empty() ? nullptr : &strokes.back();
+    const QLine *previous = strokes.empty() ? nullptr : &strokes.back();
     const bool joined = previous && !col.gapBefore;
-    if (joined && previous->x == base + c - 1) {
-      top = std::min(top, previous->bottom);
-      bottom = std::max(bottom, previous->top);
+    if (joined && previous->x1() == base + c - 1) {
+      top = std::min(top, previous->y2());
+      bottom = std::max(bottom, previous->y1());
     } else if (joined) {
-      joins.emplace_back(previous->x, (previous->top + previous->bottom) / 2, base + c, (top + bottom) / 2);
+      joins.emplace_back(previous->x1(), (previous->y1() + previous->y2()) / 2, base + c, (top + bottom) / 2);
     }
-    strokes.push_back(Stroke{base + c, top - (thickness - 1) / 2, bottom + thickness / 2});
+    strokes.emplace_back(base + c, top - (thickness - 1) / 2, base + c, bottom + thickness / 2);
   }
-  // A band much wider than the strokes are apart (a year of a swinging
-  // angle) fills fastest as rows: few long runs. A line that moves from
-  // column to column gives rows of a pixel or two: then the strokes
-  // themselves are fewer things to draw.
+  // As lines of a pen as wide as the series' own: the raster engine draws
+  // a vertical line's pixels several times faster than those of a rectangle
+  // one pixel wide (which it fills row by row), and a rectangle costs about
+  // three lines however small, so merging strokes into rows does not pay.
   painter->setAntialiasing(false);
-  std::size_t area = 0;
-  for (const Stroke &s : strokes) area += static_cast<std::size_t>(s.bottom - s.top + 1);
-  const std::vector<QRect> rows = RowSpans(strokes, thickness, area / RowWorthPixels);
-  if (!rows.empty()) {
-    painter->setPen(Qt::NoPen);
-    painter->setBrush(mPen.color());
-    painter->drawRects(rows.data(), static_cast<int>(rows.size()));
-  } else {
-    std::vector<QRect> columnRects;
-    columnRects.reserve(strokes.size());
-    for (const Stroke &s : strokes) columnRects.emplace_back(s.x, s.top, thickness, s.bottom - s.top + 1);
-    if (thickness == 1) {
-      // A cosmetic pen's vertical line fills its pixels faster than a
-      // rectangle one pixel wide.
-      std::vector<QLine> lines;
-      lines.reserve(strokes.size());
-      for (const Stroke &s : strokes) lines.emplace_back(s.x, s.top, s.x, s.bottom);
-      painter->setPen(QPen(mPen.color(), 0));
-      painter->setBrush(Qt::NoBrush);
-      painter->drawLines(lines.data(), static_cast<int>(lines.size()));
-    } else {
-      painter->setPen(Qt::NoPen);
-      painter->setBrush(mPen.color());
-      painter->drawRects(columnRects.data(), static_cast<int>(columnRects.size()));
-    }
-  }
+  painter->setPen(QPen(mPen.color(), thickness == 1 ? 0 : thickness, Qt::SolidLine, Qt::FlatCap));
+  painter->setBrush(Qt::NoBrush);
+  painter->drawLines(strokes.data(), static_cast<int>(strokes.size()));
   if (!joins.empty()) {
     painter->setPen(mPen);
     painter->setBrush(Qt::NoBrush);

@@ -258,6 +258,14 @@ int64_t TLigneTemps::At(int64_t index, std::size_t &run) const {
   return r.firstTime + (r.step < 0 ? 0 : r.step) * (index - r.firstIndex);
 }
 
+TLigneTemps::Span TLigneTemps::RunOf(int64_t index, std::size_t &run) const {
+  if (m_count == 0) return {0, 0, 0, 0};
+  At(index, run);
+  const Run &r = m_runs[run];
+  const int64_t end = run + 1 < m_runs.size() ? m_runs[run + 1].firstIndex : m_count;
+  return {r.firstIndex, end, r.firstTime, r.step < 0 ? 0 : r.step};
+}
+
 int64_t TLigneTemps::FirstAtOrAfter(int64_t seconds) const {
   if (m_count == 0) return 0;
   // The last run that starts at or before seconds, then within it.

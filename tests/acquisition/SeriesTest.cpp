@@ -152,9 +152,13 @@ TEST(AcquisitionSeries, ColumnsShowWhatTheLineShows) {
     series->AddSample(v);
   }
   plot.yAxis->setRange(-3, 16);
-  const struct { double lower, upper; } views[] = {{0, n - 1}, {100000, 230000}, {123000, 124800}};
+  // Views at summary levels and of single samples; the pen of a series
+  // drawn as chosen in the list is twice as wide.
+  const struct { double lower, upper; int pen; } views[] = {
+      {0, n - 1, 1}, {100000, 230000, 1}, {123000, 124800, 1}, {0, n - 1, 2}, {123000, 124800, 2}};
   for (const auto &view : views) {
-    SCOPED_TRACE(std::to_string(view.lower) + ".." + std::to_string(view.upper));
+    SCOPED_TRACE(std::to_string(view.lower) + ".." + std::to_string(view.upper) + " pen " + std::to_string(view.pen));
+    series->setPen(QPen(Qt::blue, view.pen));
     plot.xAxis->setRange(view.lower, view.upper);
     const QImage columns = plot.toPixmap(plot.width(), plot.height()).toImage();
     QImage line(plot.size(), QImage::Format_ARGB32);
