@@ -132,13 +132,85 @@ constexpr double ColumnsFromPerPixel = 2.0;
 }  // namespace
 
 void TGraphAcquisition::draw(QCPPainter *painter) {
-  if (!DrawColumns(painter)) QCPGraph::draw(painter);
+  // Print and PDF: a device pixel there is not a screen pixel.
+  if (painter->modes().testFlag(QCPPainter::pmVectorized) || !Columns()) {
+    QCPGraph::draw(painter);
+    return;
+  }
+  std::vector<QLine> strokes = Uncovered();
+  // A flat-capped line leaves out its end point: each stroke one pixel
+  // longer covers its bottom pixel too.
+  for (QLine &s : strokes) s.setP2(QPoint(s.x2(), s.y2() + 1));
+  const int thickness = Thickness();
+  painter->setAntialiasing(false);
+  // As lines of a pen as wide as the series' own: the raster engine draws
+  // a vertical line's pixels several times faster than those of a rectangle
+  // one pixel wide (which it fills row by row), and a rectangle costs about
+  // three lines however small, so merging strokes into rows does not pay.
+  painter->setPen(QPen(mPen.color(), thickness == 1 ? 0 : thickness, Qt::SolidLine, Qt::FlatCap));
+  painter->setBrush(Qt::NoBrush);
+  painter->drawLines(strokes.data(), static_cast<int>(strokes.size()));
+  if (!m_joins.empty()) {
+    painter->setPen(mPen);
+    painter->drawLines(m_joins.data(), static_cast<int>(m_joins.size()));
+  }
 }
 
-bool TGraphAcquisition::DrawColumns(QCPPainter *painter) const {
+int TGraphAcquisition::Thickness() const { return std::max(1, static_cast<int>(std::lround(mPen.widthF()))); }
+
+std::vector<QLine> TGraphAcquisition::Uncovered() const {
+  QCPLayer *own = layer();
+  if (!own || Thickness() != 1 || m_strokes.empty()) return m_strokes;
+  // The strokes of the graphs above, by column.
+  const int first = m_strokes.front().x1(), columns = m_strokes.back().x1() - first + 1;
+  std::vector<const std::vector<QLine> *> above;
+  bool after = false;
+  for (QCPLayerable *child : own->children()) {
+    if (child == this) {
+      after = true;
+      continue;
+    }
+    auto *g = after ? qobject_cast<TGraphAcquisition *>(child) : nullptr;
+    if (g && g->realVisibility() && g->keyAxis() == keyAxis() && g->valueAxis() == valueAxis() &&
+        g->Thickness() == 1 && g->Columns() && !g->m_strokes.empty())
+      above.push_back(&g->m_strokes);
+  }
+  if (above.empty()) return m_strokes;
+  std::vector<std::vector<int>> at(above.size(), std::vector<int>(static_cast<std::size_t>(columns), -1));
+  for (std::size_t g = 0; g < above.size(); ++g)
+    for (std::size_t k = 0; k < above[g]->size(); ++k) {
+      const int c = (*above[g])[k].x1() - first;
+      if (c >= 0 && c < columns) at[g][static_cast<std::size_t>(c)] = static_cast<int>(k);
+    }
+  std::vector<QLine> shown;
+  shown.reserve(m_strokes.size());
+  std::vector<std::pair<int, int>> covers;
+  for (const QLine &s : m_strokes) {
+    const auto c = static_cast<std::size_t>(s.x1() - first);
+    covers.clear();
+    for (std::size_t g = 0; g < above.size(); ++g)
+      if (at[g][c] >= 0) {
+        const QLine &o = (*above[g])[static_cast<std::size_t>(at[g][c])];
+        covers.emplace_back(o.y1(), o.y2());
+      }
+    std::sort(covers.begin(), covers.end());
+    int y = s.y1();
+    for (const auto &[top, bottom] : covers) {
+      if (y > s.y2()) break;
+      if (bottom < y) continue;
+      if (top > s.y2()) break;
+      if (top > y) shown.emplace_back(s.x1(), y, s.x1(), top - 1);
+      y = std::max(y, bottom + 1);
+    }
+    if (y <= s.y2()) shown.emplace_back(s.x1(), y, s.x1(), s.y2());
+  }
+  return shown;
+}
+
+bool TGraphAcquisition::Columns() const {
   QCPAxis *keyAxis = mKeyAxis.data();
   QCPAxis *valueAxis = mValueAxis.data();
-  if (!keyAxis || !valueAxis || painter->modes().testFlag(QCPPainter::pmVectorized)) return false;
+  if (!keyAxis || !valueAxis) return false;
   if (keyAxis->orientation() != Qt::Horizontal || keyAxis->scaleType() != QCPAxis::stLinear ||
       valueAxis->scaleType() != QCPAxis::stLinear)
     return false;
@@ -149,6 +221,13 @@ bool TGraphAcquisition::DrawColumns(QCPPainter *painter) const {
   const QRect rect = keyAxis->axisRect()->rect();
   const int width = rect.width();
   if (width < 1) return false;
+  const View view{range, valueAxis->range(), rect, n, m_keyKind, Thickness(),
+                  keyAxis->rangeReversed() || valueAxis->rangeReversed()};
+  if (view == m_view) return m_columns;
+  m_view = view;
+  m_columns = false;
+  m_strokes.clear();
+  m_joins.clear();
 
   // The samples of the view, one beyond each end.
   const int64_t lo = std::max<int64_t>(0, IndexAt(range.lower) - 1);
@@ -217,11 +296,11 @@ bool TGraphAcquisition::DrawColumns(QCPPainter *painter) const {
   // One stroke a column, reaching the stroke before it unless a gap lies
   // between; columns apart (no sample between: a pause in the recording)
   // are joined by a straight line, as the line would.
-  const int thickness = std::max(1, static_cast<int>(std::lround(mPen.widthF())));
+  const int thickness = Thickness();
   const int base = static_cast<int>(left);
-  std::vector<QLine> strokes;  // vertical: x1 == x2, y1 top, y2 bottom
+  std::vector<QLine> &strokes = m_strokes;
   strokes.reserve(static_cast<std::size_t>(columns));
-  std::vector<QLine> joins;
+  std::vector<QLine> &joins = m_joins;
   for (int c = 0; c < columns; ++c) {
     const Column &col = at[static_cast<std::size_t>(c)];
     if (std::isnan(col.low)) continue;
@@ -237,18 +316,6 @@ bool TGraphAcquisition::DrawColumns(QCPPainter *painter) const {
     }
     strokes.emplace_back(base + c, top - (thickness - 1) / 2, base + c, bottom + thickness / 2);
   }
-  // As lines of a pen as wide as the series' own: the raster engine draws
-  // a vertical line's pixels several times faster than those of a rectangle
-  // one pixel wide (which it fills row by row), and a rectangle costs about
-  // three lines however small, so merging strokes into rows does not pay.
-  painter->setAntialiasing(false);
-  painter->setPen(QPen(mPen.color(), thickness == 1 ? 0 : thickness, Qt::SolidLine, Qt::FlatCap));
-  painter->setBrush(Qt::NoBrush);
-  painter->drawLines(strokes.data(), static_cast<int>(strokes.size()));
-  if (!joins.empty()) {
-    painter->setPen(mPen);
-    painter->setBrush(Qt::NoBrush);
-    painter->drawLines(joins.data(), static_cast<int>(joins.size()));
-  }
+  m_columns = true;
   return true;
 }

@@ -21,6 +21,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <memory>
+#include <vector>
 
 #include <qcustomplot.h>
 
@@ -93,9 +94,32 @@ class TGraphAcquisition : public QCPGraph {
                             const QCPGraphDataContainer::const_iterator &end) const override;
 
  private:
-  // Draws the view as pixel columns when it is dense enough to; false
-  // (nothing drawn) otherwise.
-  bool DrawColumns(QCPPainter *painter) const;
+  // The strokes of the current view when it is drawn as pixel columns
+  // (m_strokes, m_joins, kept until the view changes: a graph drawn below
+  // asks for them too); false when it is not.
+  bool Columns() const;
+  // m_strokes less what the graphs drawn after this one on its layer will
+  // paint over anyway (their own strokes): with 8 swinging series on a
+  // year, most of each band is covered by the bands above it.
+  std::vector<QLine> Uncovered() const;
+  int Thickness() const;
+
+  struct View {
+    QCPRange keys, values;
+    QRect rect;
+    int64_t samples = -1;
+    KeyKind keyKind = KeyKind::SampleNumber;
+    int thickness = 0;
+    bool reversed = false;  // either axis
+    bool operator==(const View &o) const {
+      return keys == o.keys && values == o.values && rect == o.rect && samples == o.samples &&
+             keyKind == o.keyKind && thickness == o.thickness && reversed == o.reversed;
+    }
+  };
+  mutable View m_view;
+  mutable bool m_columns = false;
+  mutable std::vector<QLine> m_strokes;  // vertical: x1 == x2, y1 top, y2 bottom
+  mutable std::vector<QLine> m_joins;
 
   std::unique_ptr<TSerieAcquisition> m_own;
   const TSerieAcquisition *m_series;

@@ -198,4 +198,37 @@ TEST(AcquisitionSeries, ColumnsShowWhatTheLineShows) {
   }
 }
 
+// Graphs on one layer leave out of their strokes what the graphs above
+// them paint over: the picture is the one each graph drawn whole on a layer
+// of its own gives, pixel for pixel; a hidden graph covers nothing.
+TEST(AcquisitionSeries, SeriesAboveHideOnlyWhatTheyCover) {
+  QCustomPlot plot;
+  plot.resize(600, 360);
+  const QColor colours[] = {Qt::blue, Qt::red, Qt::darkGreen, Qt::black};
+  std::vector<TGraphAcquisition *> graphs;
+  for (int g = 0; g < 4; ++g) {
+    auto *series = new TGraphAcquisition(plot.xAxis, plot.yAxis);
+    series->setPen(QPen(colours[g], 1));
+    for (int i = 0; i < 200000; ++i)
+      series->AddSample(i == 77777 + g ? NAN : std::sin(i * (1e-3 + g * 1e-4)) * (3 - g) + g * 0.5);
+    graphs.push_back(series);
+  }
+  graphs[2]->setVisible(false);
+  plot.xAxis->setRange(0, 199999);
+  plot.yAxis->setRange(-4, 4);
+  const QImage together = plot.toPixmap(plot.width(), plot.height()).toImage();
+  for (int g = 1; g < 4; ++g) {
+    // Each just above the one before, all below the axes.
+    const QString name = QString("layer%1").arg(g);
+    plot.addLayer(name, plot.layer(g == 1 ? QString("main") : QString("layer%1").arg(g - 1)), QCustomPlot::limAbove);
+    graphs[static_cast<std::size_t>(g)]->setLayer(name);
+  }
+  const QImage apart = plot.toPixmap(plot.width(), plot.height()).toImage();
+  ASSERT_EQ(together.size(), apart.size());
+  int differ = 0;
+  for (int y = 0; y < together.height(); ++y)
+    for (int x = 0; x < together.width(); ++x) differ += together.pixel(x, y) != apart.pixel(x, y);
+  EXPECT_EQ(differ, 0);
+}
+
 }  // namespace
