@@ -7,6 +7,7 @@
 #include <QApplication>
 #include <QDateTime>
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QHeaderView>
@@ -37,7 +38,8 @@ constexpr int FollowIntervalMs = 400;
 // A file is read this much at a time (a tenth of a second or so), the
 // window's events between: a file of several GB opens without the window
 // freezing, its chart growing as it is read.
-constexpr int64_t SliceBytes = int64_t(48) << 20;
+constexpr int64_t SliceBytes = int64_t(24) << 20;
+constexpr int GrowEveryMs = 200;
 constexpr int MinimumBand = 4;
 constexpr int DesignWidth = 1000, DesignHeight = 640;
 constexpr int ListWidth = 200;
@@ -327,10 +329,14 @@ bool TFenetreVue::ReadMore(bool fromTimer) {
         RebuildChart();
         return true;
       }
+      UpdateStatus();
+      // While a large file is read, the chart grows a few times a second,
+      // not at every slice.
+      if (m_reader.MoreToRead() && m_sinceGrown.isValid() && m_sinceGrown.elapsed() < GrowEveryMs) return true;
+      m_sinceGrown.start();
       RefreshChart(m_graphs);
       if (!m_zoomed) ShowWholeFile(*m_graphique, m_graphs);
       UpdateRangeTable();
-      UpdateStatus();
       m_graphique->replot(QCustomPlot::rpQueuedReplot);
       return true;
     case EtatLecture::ReadAfresh: {

@@ -24,6 +24,7 @@
 #include <cstdint>
 #include <vector>
 
+#include <QElapsedTimer>
 #include <QMainWindow>
 #include <QPointer>
 #include <QString>
@@ -141,6 +142,7 @@ class TFenetreVue : public QMainWindow {
   // read, unless the user chose meanwhile.
   bool m_followWhenRead = false;
   int64_t m_sliceBytes;
+  QElapsedTimer m_sinceGrown;  // since the chart last took in new samples
   bool m_zoomed = false;
   bool m_rebuilding = false;
   // The selected range, in sample numbers (first > last: none).

@@ -567,12 +567,18 @@ TLecteurAcquisition::ReadOutcome TLecteurAcquisition::ReadSamples(int fd, int64_
   if (d.block.size() != static_cast<std::size_t>(BlockBytes)) d.block.resize(static_cast<std::size_t>(BlockBytes));
   m_data.m_problems[TDonneesAcquisition::Index(ProblemeLecture::Incomplete)] = {};
   const int64_t start = d.offset;
+  bool wholeBlock = false;
   while (d.offset < size) {
     if (d.slice > 0 && d.offset - start >= d.slice) {
       d.more = true;
       return ReadOutcome::Done;
     }
-    const int64_t want = std::min<int64_t>(BlockBytes, size - d.offset);
+    const int64_t whole = std::min<int64_t>(BlockBytes, size - d.offset);
+    int64_t want = whole;
+    // The last block of a slice: what is left of it and room for the line
+    // that crosses its end, not a whole block read again by the next (a
+    // line longer than that room is read with a whole block after all).
+    if (d.slice > 0 && !wholeBlock) want = std::min(want, start + d.slice - d.offset + LongestLine);
     ssize_t n;
     do n = ::pread(fd, d.block.data(), static_cast<size_t>(want), d.offset);
     while (n < 0 && errno == EINTR);
@@ -624,6 +630,10 @@ TLecteurAcquisition::ReadOutcome TLecteurAcquisition::ReadSamples(int fd, int64_
       return ReadOutcome::Done;
     }
     if (consumed == 0) {
+      if (want < whole) {
+        wholeBlock = true;
+        continue;
+      }
       if (n < BlockBytes) break;  // a last line without its end: it waits
       // A line longer than a block: no sample line is; skip to its end.
       if (!d.skipping) m_data.Note(ProblemeLecture::LongLine, m_data.m_lines + 1);

@@ -149,6 +149,8 @@ TEST_F(ViewReader, TwoThreadsOrSlicesReadWhatOneReads) {
       else std::snprintf(line, sizeof line, "%s\t%.4f\t%lld", date.constData(), std::sin(k * 1e-3) * 50, (long long)k);
       body += line;
       body += k % 2 ? "\r\n" : "\n";
+      // A line longer than any sample line, across slices and blocks.
+      if (k == 50000) body += QByteArray(TLecteurAcquisition::LongestLine * 3 / 2, 'x') + "\n";
     }
     const QString path = Write(body + "1/1/2025 0:0:0\t1");
     ASSERT_GE(QFileInfo(path).size(), 2 * TLecteurAcquisition::ParallelBytes) << "large enough for two threads";
@@ -171,6 +173,7 @@ TEST_F(ViewReader, TwoThreadsOrSlicesReadWhatOneReads) {
       if (slices == 2) sliced.SetSliceBytes(300000);
     } while (sliced.MoreToRead() && slices < 1000);
     EXPECT_GE(slices, 3);
+    EXPECT_EQ(one.Problems(ProblemeLecture::LongLine), 1);
     EXPECT_EQ(sliced.FileBytes(), QFileInfo(path).size());
     for (const TDonneesAcquisition *other : {&two, &three}) {
       EXPECT_EQ(other->Order(), one.Order());
