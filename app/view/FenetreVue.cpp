@@ -347,7 +347,9 @@ bool TFenetreVue::ReadMore(bool fromTimer) {
       m_rangeFirst = 1;
       m_rangeLast = 0;
       RebuildChart();
-      if (fromTimer)
+      // Told when it happened by itself (while following, or the file
+      // changed while it was being read); not for a reading the user asked.
+      if (fromTimer || m_reader.FileChanged())
         Tell(MessageKind::Information,
              Langue(TxtVueReadAfresh).arg(QDir::toNativeSeparators(m_reader.File()),
                                           m_reader.AfreshReason()));

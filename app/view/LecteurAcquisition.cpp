@@ -397,6 +397,7 @@ EtatLecture TLecteurAcquisition::Refuse(const QString &why, int64_t line) {
 EtatLecture TLecteurAcquisition::Read() {
   m_message.clear();
   m_afreshReason.clear();
+  m_fileChanged = false;
   const QByteArray name = QFile::encodeName(m_path);
   const int fd = ::open(name.constData(), O_RDONLY | O_CLOEXEC);
   if (fd < 0) {
@@ -434,6 +435,7 @@ EtatLecture TLecteurAcquisition::Read() {
       Restart();
       afresh = true;
       m_afreshReason = reason;
+      m_fileChanged = true;
     }
   }
   d.device = st.st_dev;

@@ -81,6 +81,9 @@ class TLecteurAcquisition {
   // Why the last ReadAfresh happened ("the file was replaced"...); empty
   // otherwise.
   const QString &AfreshReason() const { return m_afreshReason; }
+  // The last Read() read afresh because the file itself changed (replaced,
+  // cut shorter, rewritten), not because its dates showed another order.
+  bool FileChanged() const { return m_fileChanged; }
 
   // One line per kind of problem the data holds, "FILE: line N: what (M
   // lines)", for a command line's standard error or a window's details.
@@ -127,6 +130,7 @@ class TLecteurAcquisition {
   QString m_path;
   QString m_message;
   QString m_afreshReason;
+  bool m_fileChanged = false;
 };
 
 #endif

@@ -191,14 +191,17 @@ TEST_F(ViewerWindow, ALargeFileIsReadASliceAtATime) {
 struct AfreshRow {
   const char *name;
   bool replace;  // a new file renamed over the old one, else the file cut shorter
+  bool opening;  // while the file is still being read a slice at a time
 };
 
 class ReadAfresh : public ViewerWindow, public ::testing::WithParamInterface<AfreshRow> {};
 
 TEST_P(ReadAfresh, TheUserIsToldAndTheNewContentShown) {
   const QDateTime now = QDateTime::currentDateTime();
+  if (GetParam().opening) window.SetSliceBytes(1000);
   ASSERT_TRUE(Opens(Header(2) + Samples(now, 50)));
-  ASSERT_TRUE(window.Following());
+  ASSERT_EQ(window.Reading(), GetParam().opening);
+  ASSERT_EQ(window.Following(), !GetParam().opening);
   window.SetSeriesShown(1, false);
   const QByteArray shorter = Header(2) + Samples(now, 7);
   if (GetParam().replace) {
@@ -209,6 +212,7 @@ TEST_P(ReadAfresh, TheUserIsToldAndTheNewContentShown) {
     Write(shorter);
   }
   ASSERT_TRUE(StatusHas("7 samples", 1500)) << Status().toStdString();
+  EXPECT_FALSE(window.Reading());
   ExpectToldOnce(MessageKind::Information, "read afresh");
   // The chart draws the new data, and what was hidden stays hidden.
   ASSERT_NE(window.Series(0), nullptr);
@@ -218,7 +222,10 @@ TEST_P(ReadAfresh, TheUserIsToldAndTheNewContentShown) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Changes, ReadAfresh,
-                         ::testing::Values(AfreshRow{"truncated", false}, AfreshRow{"replaced", true}), ByName);
+                         ::testing::Values(AfreshRow{"truncated", false, false}, AfreshRow{"replaced", true, false},
+                                           AfreshRow{"truncated_while_opening", false, true},
+                                           AfreshRow{"replaced_while_opening", true, true}),
+                         ByName);
 
 TEST_F(ViewerWindow, ASeriesIsHiddenByItsLegendItemOrItsBox) {
   ASSERT_TRUE(Opens(Header(3) + Line(QDateTime(QDate(2024, 5, 20), QTime(8, 0, 0)), {"1", "2", "3"}) +
