@@ -35,9 +35,10 @@ namespace {
 // New lines appear within a second of being written: the file is looked at
 // twice a second (a stat and, when it grew, a read of what is new).
 constexpr int FollowIntervalMs = 400;
-// A file is read this much at a time (a tenth of a second or so), the
+// A file is read this much at a time (a few hundredths of a second), the
 // window's events between: a file of several GB opens without the window
-// freezing, its chart growing as it is read.
+// freezing, its chart growing as it is read (a few times a second, not at
+// every slice: each growth redraws the whole file).
 constexpr int64_t SliceBytes = int64_t(24) << 20;
 constexpr int GrowEveryMs = 200;
 constexpr int MinimumBand = 4;
