@@ -198,7 +198,7 @@ class ReadAfresh : public ViewerWindow, public ::testing::WithParamInterface<Afr
 
 TEST_P(ReadAfresh, TheUserIsToldAndTheNewContentShown) {
   const QDateTime now = QDateTime::currentDateTime();
-  if (GetParam().opening) window.SetSliceBytes(1000);
+  if (GetParam().opening) window.SetSliceBytes(600);
   ASSERT_TRUE(Opens(Header(2) + Samples(now, 50)));
   ASSERT_EQ(window.Reading(), GetParam().opening);
   ASSERT_EQ(window.Following(), !GetParam().opening);
@@ -211,7 +211,7 @@ TEST_P(ReadAfresh, TheUserIsToldAndTheNewContentShown) {
   } else {
     Write(shorter);
   }
-  ASSERT_TRUE(StatusHas("7 samples", 1500)) << Status().toStdString();
+  ASSERT_TRUE(StatusHas("2 sensors, 7 samples", 1500)) << Status().toStdString();
   EXPECT_FALSE(window.Reading());
   ExpectToldOnce(MessageKind::Information, "read afresh");
   // The chart draws the new data, and what was hidden stays hidden.
