@@ -171,8 +171,10 @@ std::vector<QLine> TGraphAcquisition::Uncovered() const {
       continue;
     }
     auto *g = after ? qobject_cast<TGraphAcquisition *>(child) : nullptr;
+    // Only an opaque pen hides what lies under it.
     if (g && g->realVisibility() && g->keyAxis() == keyAxis() && g->valueAxis() == valueAxis() &&
-        g->Thickness() == 1 && g->Columns() && !g->m_strokes.empty())
+        g->pen().style() != Qt::NoPen && g->pen().color().alpha() == 255 && g->Thickness() == 1 &&
+        g->Columns() && !g->m_strokes.empty())
       above.push_back(&g->m_strokes);
   }
   if (above.empty()) return m_strokes;

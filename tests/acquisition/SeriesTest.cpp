@@ -204,7 +204,8 @@ TEST(AcquisitionSeries, ColumnsShowWhatTheLineShows) {
 TEST(AcquisitionSeries, SeriesAboveHideOnlyWhatTheyCover) {
   QCustomPlot plot;
   plot.resize(600, 360);
-  const QColor colours[] = {Qt::blue, Qt::red, Qt::darkGreen, Qt::black};
+  // The last is see-through: it hides nothing.
+  const QColor colours[] = {Qt::blue, Qt::red, Qt::darkGreen, QColor(0, 0, 0, 128)};
   std::vector<TGraphAcquisition *> graphs;
   for (int g = 0; g < 4; ++g) {
     auto *series = new TGraphAcquisition(plot.xAxis, plot.yAxis);
