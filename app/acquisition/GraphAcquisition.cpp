@@ -261,12 +261,11 @@ bool TGraphAcquisition::Columns() const {
   constexpr float NaN = std::numeric_limits<float>::quiet_NaN();
   std::vector<Column> at(static_cast<std::size_t>(columns), Column{NaN, NaN, false});
   const double left = rect.left() - 1.0;
-  std::size_t run = 0;
   const bool timeKeys = m_keyKind == KeyKind::Time;
   // The run of times the walk is in: within it a time is a multiply-add.
   TLigneTemps::Span times{0, 0, 0, 0};
   auto timeOf = [&](int64_t index) {
-    if (index >= times.end || index < times.firstIndex) times = m_times->RunOf(index, run);
+    if (index >= times.end || index < times.firstIndex) times = m_times->RunOf(index);
     return static_cast<double>(times.firstTime + times.step * (index - times.firstIndex));
   };
   bool gap = false;

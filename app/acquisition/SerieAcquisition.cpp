@@ -240,29 +240,13 @@ int64_t TLigneTemps::At(int64_t index) const {
   return run.firstTime + (run.step < 0 ? 0 : run.step) * (index - run.firstIndex);
 }
 
-int64_t TLigneTemps::At(int64_t index, std::size_t &run) const {
-  if (m_count == 0) return 0;
-  index = std::clamp<int64_t>(index, 0, m_count - 1);
-  if (run >= m_runs.size() || m_runs[run].firstIndex > index) run = 0;
-  // A few steps forward, else a search.
-  for (int steps = 0; run + 1 < m_runs.size() && m_runs[run + 1].firstIndex <= index; ++steps) {
-    if (steps == 4) {
-      auto it = std::upper_bound(m_runs.begin() + static_cast<std::ptrdiff_t>(run), m_runs.end(), index,
-                                 [](int64_t i, const Run &r) { return i < r.firstIndex; });
-      run = static_cast<std::size_t>(it - m_runs.begin()) - 1;
-      break;
-    }
-    ++run;
-  }
-  const Run &r = m_runs[run];
-  return r.firstTime + (r.step < 0 ? 0 : r.step) * (index - r.firstIndex);
-}
-
-TLigneTemps::Span TLigneTemps::RunOf(int64_t index, std::size_t &run) const {
+TLigneTemps::Span TLigneTemps::RunOf(int64_t index) const {
   if (m_count == 0) return {0, 0, 0, 0};
-  At(index, run);
-  const Run &r = m_runs[run];
-  const int64_t end = run + 1 < m_runs.size() ? m_runs[run + 1].firstIndex : m_count;
+  index = std::clamp<int64_t>(index, 0, m_count - 1);
+  auto it = std::upper_bound(m_runs.begin(), m_runs.end(), index,
+                             [](int64_t i, const Run &r) { return i < r.firstIndex; });
+  const Run &r = *(it - 1);
+  const int64_t end = it == m_runs.end() ? m_count : it->firstIndex;
   return {r.firstIndex, end, r.firstTime, r.step < 0 ? 0 : r.step};
 }
 

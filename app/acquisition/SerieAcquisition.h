@@ -149,17 +149,13 @@ class TLigneTemps {
   int64_t Samples() const { return m_count; }
   // Time of sample index (clipped to 0..Samples()-1); 0 when empty.
   int64_t At(int64_t index) const;
-  // The same for a walk through increasing indices: run is where the last
-  // call found its sample (start with 0), so that each call costs a step
-  // instead of a search.
-  int64_t At(int64_t index, std::size_t &run) const;
-  // The run of samples one period apart that holds index (clipped), found
-  // as At(index, run) finds it: its samples firstIndex..end-1 are at
-  // firstTime + step * (i - firstIndex).
+  // The run of samples one period apart that holds index (clipped): its
+  // samples firstIndex..end-1 are at firstTime + step * (i - firstIndex), so
+  // that a walk through the samples finds their times without a search each.
   struct Span {
     int64_t firstIndex, end, firstTime, step;
   };
-  Span RunOf(int64_t index, std::size_t &run) const;
+  Span RunOf(int64_t index) const;
   // The first sample whose time is at or after seconds (Samples() when none).
   // Times that go back (the clock set back) are kept in file order; the
   // search then finds one of the samples of that time.
